@@ -1,0 +1,35 @@
+// The face engine: compares two face images and says how alike they are.
+#pragma once
+
+#include <string>
+
+#include "pictavo/status.h"
+
+namespace pictavo {
+
+// Called from any thread; implementations guard their own state.
+class FaceEngine {
+  public:
+    virtual ~FaceEngine() = default;
+
+    virtual int init() = 0;
+    virtual int uninit() = 0;
+    // `score` receives the similarity when the result is kOk.
+    virtual int matchFiles(const std::string& path1, const std::string& path2, int& score) = 0;
+    // The images as Base64 text of image files.
+    virtual int matchImages(const std::string& image1, const std::string& image2, int& score) = 0;
+    // Turns the live-person check on or off for later matches.
+    virtual int setLivenessCheck(bool on) = 0;
+};
+
+// No face engine is built in: starting and stopping succeed, every match answers kNotSupported.
+class NoFaceEngine final : public FaceEngine {
+  public:
+    int init() override { return kOk; }
+    int uninit() override { return kOk; }
+    int matchFiles(const std::string&, const std::string&, int&) override { return kNotSupported; }
+    int matchImages(const std::string&, const std::string&, int&) override { return kNotSupported; }
+    int setLivenessCheck(bool) override { return kNotSupported; }
+};
+
+}  // namespace pictavo

@@ -1,0 +1,45 @@
+// Building the library's one object.
+#include "pictavo/library.h"
+
+#include <iostream>
+
+#include "pictavo/status.h"
+
+namespace pictavo {
+
+Engines createEngines(const Config& config) {
+    // No engine is built in yet. Each family adds its engine here, guarded by
+    // config.familyEnabled(<family>).
+    static_cast<void>(config);
+    return Engines{};
+}
+
+Library& Library::instance() {
+    // Never destroyed: callbacks and device threads may still be running while the process
+    // exits, and must not find a destroyed object. Should construction throw, the next call
+    // tries again.
+    static Library* const library = [] {
+        ConfigResult loaded = readConfig();
+        reportConfig(loaded, std::cerr);
+        Devices devices = findDevices(loaded.config);
+        Engines engines = createEngines(loaded.config);
+        return new Library(std::move(loaded.config), std::move(devices), std::move(engines));
+    }();
+    return *library;
+}
+
+Library::Library(Config config, Devices devices, Engines engines)
+    : config_(std::move(config)),
+      registry_(std::move(devices)),
+      face_(orNone<NoFaceEngine>(std::move(engines.face))),
+      barcodes_(orNone<NoBarcodeReader>(std::move(engines.barcodes))),
+      ocr_(orNone<NoOcrEngine>(std::move(engines.ocr))),
+      templates_(orNone<NoTemplateReader>(std::move(engines.templates))),
+      imaging_(orNone<NoImageTools>(std::move(engines.imaging))),
+      uploader_(orNone<NoUploader>(std::move(engines.uploader))) {}
+
+int Library::matchFaceOnCamera(int dev) {
+    return cameras().exists(dev) ? kNotSupported : kNoDevice;
+}
+
+}  // namespace pictavo

@@ -1,0 +1,30 @@
+// Conversions between the wire's UTF-8, the internal code page and the UTF-16 of card records.
+#pragma once
+
+#include <string>
+
+namespace lenvaro {
+
+// Received UTF-8 to the internal code page. The text ends at its first zero character; an
+// invalid UTF-8 sequence becomes U+FFFD, a character the code page cannot hold becomes "?".
+// When the internal code page is UTF-8 this is one validation pass and no copy.
+std::string utf8ToAnsi(std::string utf8);
+
+// Internal code page to UTF-8 for the wire; always valid UTF-8, cut at the first zero character.
+std::string ansiToUtf8(std::string ansi);
+
+// Zero-terminated UTF-16 (as card records carry it) to the internal code page; unpaired
+// surrogates become U+FFFD first. A null pointer gives "".
+std::string wideToAnsi(const char16_t* text);
+std::string wstringToAnsi(const std::u16string& text);
+// The same into the "OEM" code page, which here is the internal one too.
+void wideToOem(const char16_t* text, std::string& target);
+
+// UTF-8 with every invalid sequence (each maximal ill-formed part) replaced by U+FFFD, cut at
+// the first zero character. Valid text comes back as it was.
+std::string sanitizeUtf8(std::string text);
+
+// UTF-16 code units to UTF-8; unpaired surrogates become U+FFFD.
+std::string utf16ToUtf8(const char16_t* units, size_t count);
+
+}  // namespace lenvaro

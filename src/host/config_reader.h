@@ -1,0 +1,34 @@
+// Reads the service's start-up configuration, cfg/exeCfg.xml.
+#pragma once
+
+#include <string>
+
+namespace lenvaro {
+
+constexpr int DEFAULT_PORT = 9000;
+constexpr const char* DEFAULT_LISTEN_ADDRESS = "127.0.0.1";
+
+// The configuration file: <module dir>/cfg/exeCfg.xml. An installed tree keeps cfg/ beside bin/
+// rather than inside it, so when the first file does not exist <module dir>/../cfg/exeCfg.xml
+// is used.
+std::string configurationPath(const std::string& moduleDir);
+
+class ConfigReader {
+public:
+    // Sets port to DEFAULT_PORT, then to the text of <exeInfo><port> read as atol reads it.
+    // Returns false (port 9000) when the file, the element or its text is missing.
+    bool readPort(const std::string& path, int& port) const;
+
+    // Sets address to DEFAULT_LISTEN_ADDRESS, then to the trimmed text of
+    // <exeInfo><listenAddress> when it is present. Returns whether it was present.
+    bool readListenAddress(const std::string& path, std::string& address) const;
+};
+
+// What the service listens on, with the warnings a user should see on standard error.
+struct ListenSettings {
+    std::string address = DEFAULT_LISTEN_ADDRESS;
+    unsigned short port = DEFAULT_PORT;
+};
+ListenSettings readListenSettings(const std::string& configPath, std::string& warnings);
+
+}  // namespace lenvaro

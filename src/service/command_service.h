@@ -1,0 +1,70 @@
+// The one command service: the request being handled, the argument getters, the state that
+// commands share with each other and with pushes from library threads, and the reply path.
+#pragma once
+
+#include <json/json.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace lenvaro {
+
+class CommandService {
+public:
+    // Delivers one composed message (internal code page) to the current connection, or drops
+    // it; called from any thread.
+    using TextSink = std::function<void(std::string)>;
+
+    // Initialises the capture library (its result is not looked at) and becomes the
+    // process-wide instance that library callbacks reach. scratchDirectory holds the service's
+    // own temporary files.
+    CommandService(std::string scratchDirectory, TextSink sink);
+    ~CommandService();
+    CommandService(const CommandService&) = delete;
+    CommandService& operator=(const CommandService&) = delete;
+
+    // The instance library callbacks and workers use (null when none exists).
+    static CommandService* instance();
+
+    // Parses a request text. False (and nothing to handle) when it is not JSON, when JSON
+    // cannot take it (nesting too deep), or when its root is not an object.
+    bool parseRequest(std::string text);
+
+    // Getters over the current request. They never fail: a missing member or one of another
+    // JSON type gives "", 0 or 0.0. Numbers are told apart by how they were written: argInt takes
+    // only integers without fraction or exponent that fit 32 bits, argFloat only numbers with a
+    // fraction or an exponent.
+    std::string envelopeString(const char* key) const;
+    std::string argString(const char* key) const;
+    int32_t argInt(const char* key) const;
+    float argFloat(const char* key) const;
+
+    // Composes and delivers one message; any thread.
+    void sendReply(const std::string& name, const std::string& result, bool raw) const;
+
+    const std::string& scratchDirectory() const { return scratchDirectory_; }
+    // The preview JPEG's path in the scratch directory.
+    const std::string& previewTempPath() const { return previewTempPath_; }
+
+    // State shared with library threads; each read and write is a whole value.
+    std::atomic<bool> pushSuspended{false};   // true from a connection's close to the next open
+    std::atomic<int32_t> currentDevice{0};    // the camera a successful camOpenDev opened
+    std::atomic<int32_t> currentSubtype{0};   // its media type (camOpenDev, camSetMediaType)
+    std::atomic<int32_t> secondTableDevice{0};
+    std::atomic<bool> pdfListReady{true};
+
+private:
+    const Json::Value* argument(const char* key) const;
+
+    std::string scratchDirectory_;
+    std::string previewTempPath_;
+    TextSink sink_;
+    std::unique_ptr<Json::CharReader> reader_;
+    std::string requestText_;  // kept: number literals are read back from it
+    Json::Value request_;
+};
+
+}  // namespace lenvaro

@@ -1,0 +1,225 @@
+// The real executable, started in a private copy of the installed layout, spoken to over a real
+// WebSocket.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "server_process.h"
+#include "ws_test_client.h"
+
+namespace lenvaro::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kDevCount = R"({"FuncName":"camGetDevCount"})";
+
+std::string commandOutput(const std::string& command) {
+    std::string output;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) return output;
+    std::array<char, 4096> buffer{};
+    size_t got;
+    while ((got = fread(buffer.data(), 1, buffer.size(), pipe.get())) > 0) output.append(buffer.data(), got);
+    return output;
+}
+
+size_t entriesIn(const std::string& dir) {
+    size_t count = 0;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(d)) {
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") ++count;
+        }
+        closedir(d);
+    }
+    return count;
+}
+
+// Sends a plain HTTP request and returns the start of the answer.
+std::string plainHttpGet(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+            pollfd readable{fd, POLLIN, 0};
+            char buffer[256];
+            if (poll(&readable, 1, 2000) > 0) {
+                const ssize_t got = read(fd, buffer, sizeof buffer);
+                if (got > 0) answer.assign(buffer, static_cast<size_t>(got));
+            }
+        }
+    }
+    close(fd);
+    return answer;
+}
+
+// A port nobody listens on right now.
+uint16_t freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+TEST(ServerBinary, LinksTheCaptureLibraryDynamicallyThroughItsRunPath) {
+    const std::string dynamic = commandOutput("readelf -d '" LENVARO_SERVER_EXECUTABLE "'");
+    EXPECT_NE(dynamic.find("Shared library: [libpictavo.so]"), std::string::npos) << dynamic;
+    EXPECT_NE(dynamic.find("(RUNPATH)            Library runpath: [$ORIGIN:$ORIGIN/../lib]"),
+              std::string::npos) << dynamic;
+    // None of the library's entry points is linked into the executable itself.
+    const std::string defined = commandOutput("nm --defined-only '" LENVARO_SERVER_EXECUTABLE "'");
+    EXPECT_EQ(defined.find(" T camGetDevCount"), std::string::npos);
+}
+
+TEST(Server, AnswersOnTheBuiltInLibrary) {
+    ServerProcess server;
+    const uint16_t port = server.start();
+    ASSERT_NE(port, 0) << server.standardError();
+    WsTestClient page;
+    ASSERT_TRUE(page.connect(port));
+    EXPECT_EQ(page.roundTrip(kDevCount), R"({"FuncName":"camGetDevCount","result":"0"})");
+    EXPECT_EQ(page.roundTrip(R"({"FuncName":"camGetDevName"})"), R"({"FuncName":"camGetDevName","result":[""]})");
+}
+
+TEST(Server, ListensOnTheConfiguredPortOfLoopbackOnly) {
+    const uint16_t wanted = freePort();
+    ServerProcess server({LENVARO_BUILTIN_LIBRARY,
+                          "<exeInfo><port>" + std::to_string(wanted) + "</port></exeInfo>", {}});
+    ASSERT_EQ(server.start(), wanted);
+    EXPECT_NE(server.standardOutput().find("listening on 127.0.0.1:" + std::to_string(wanted)),
+              std::string::npos);
+    const std::string sockets = commandOutput("ss -Hltn 2>/dev/null || netstat -ltn");
+    EXPECT_NE(sockets.find("127.0.0.1:" + std::to_string(wanted)), std::string::npos) << sockets;
+    EXPECT_EQ(sockets.find("0.0.0.0:" + std::to_string(wanted)), std::string::npos);
+    EXPECT_EQ(sockets.find("[::]:" + std::to_string(wanted)), std::string::npos);
+}
+
+TEST(Server, IsSilentForUnknownNamesAndTextsThatAreNotJson) {
+    ServerProcess server;
+    const uint16_t port = server.start();
+    ASSERT_NE(port, 0);
+    WsTestClient page;
+    ASSERT_TRUE(page.connect(port));
+    for (const char* text : {"hello", "{\"FuncName\":\"camgetdevcount\"}", "[1,2]", "null",
+                             "{\"FuncName\":\"otrGetTemplateCount\"}", "{\"FuncName\":\"PreZoneSize\"}"}) {
+        page.send(text);
+    }
+    page.send(std::string(3000, '[') + "{");
+    // The first message back answers the last request: nothing came for the ones before.
+    EXPECT_EQ(page.roundTrip(kDevCount), R"({"FuncName":"camGetDevCount","result":"0"})");
+    EXPECT_FALSE(page.receive(200ms).has_value());
+    EXPECT_TRUE(page.isOpen());
+}
+
+TEST(Server, HandlesBinaryFramesAsText) {
+    ServerProcess server;
+    const uint16_t port = server.start();
+    ASSERT_NE(port, 0);
+    WsTestClient page;
+    ASSERT_TRUE(page.connect(port));
+    page.send(kDevCount, websocketpp::frame::opcode::binary);
+    EXPECT_EQ(page.receive(), R"({"FuncName":"camGetDevCount","result":"0"})");
+}
+
+TEST(Server, RepliesGoToTheLatestConnectionAndAnyCloseSilencesAll) {
+    ServerProcess server;
+    const uint16_t port = server.start();
+    ASSERT_NE(port, 0);
+    WsTestClient first, second;
+    ASSERT_TRUE(first.connect(port));
+    ASSERT_TRUE(second.connect(port));
+
+    // The first page asks; the second, the current connection, hears the answer.
+    first.send(kDevCount);
+    EXPECT_EQ(second.receive(), R"({"FuncName":"camGetDevCount","result":"0"})");
+    EXPECT_FALSE(first.receive(200ms).has_value());
+
+    // Closing the first page leaves nobody current.
+    first.close();
+    second.send(kDevCount);
+    EXPECT_FALSE(second.receive(300ms).has_value());
+    EXPECT_TRUE(second.isOpen());
+
+    // A new page is current again.
+    WsTestClient third;
+    ASSERT_TRUE(third.connect(port));
+    second.send(kDevCount);
+    EXPECT_EQ(third.receive(), R"({"FuncName":"camGetDevCount","result":"0"})");
+}
+
+TEST(Server, ALibraryBesideTheExecutableReplacesTheBuiltInOne) {
+    ServerProcess::Options options;
+    options.library = LENVARO_FAKE_LIBRARY;
+    ServerProcess withScript(options);
+    std::ofstream(withScript.root().file("script.json"))
+        << R"({"camGetDevCount":[{"outInts":[2]}],"camGetDevName":[{"text":"Doc"},{"text":"Side"}]})";
+    withScript.setEnvironment("PICTAVO_FAKE_SCRIPT", withScript.root().file("script.json"));
+    const uint16_t port = withScript.start();
+    ASSERT_NE(port, 0) << withScript.standardError();
+    WsTestClient page;
+    ASSERT_TRUE(page.connect(port));
+    EXPECT_EQ(page.roundTrip(R"({"FuncName":"camGetDevName"})"),
+              R"({"FuncName":"camGetDevName","result":["Doc","Side"]})");
+    const auto calls = readLines(withScript.fakeLog());
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls[0], "camInitCameraLib()");
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+              (std::vector<std::string>{"camGetDevCount(&0)", "camGetDevName(0)", "camGetDevName(1)"}));
+}
+
+TEST(Server, QuitSignalClosesTheCamerasAndRemovesTheScratchDirectory) {
+    ServerProcess::Options options;
+    options.library = LENVARO_FAKE_LIBRARY;
+    ServerProcess server(options);
+    ASSERT_NE(server.start(), 0);
+    EXPECT_EQ(entriesIn(server.tmp()), 1u);  // the scratch directory
+    EXPECT_EQ(server.stop(), 0);
+    EXPECT_EQ(readLines(server.fakeLog()),
+              (std::vector<std::string>{"camInitCameraLib()", "camCloseDev(0)", "camCloseDev(1)",
+                                        "camUnInitCameraLib()"}));
+    EXPECT_EQ(entriesIn(server.tmp()), 0u);
+}
+
+TEST(Server, APortInUseEndsTheServiceWithTheFailureMessage) {
+    ServerProcess holder;
+    const uint16_t taken = holder.start();
+    ASSERT_NE(taken, 0);
+    ServerProcess second({LENVARO_BUILTIN_LIBRARY,
+                          "<exeInfo><port>" + std::to_string(taken) + "</port></exeInfo>", {}});
+    EXPECT_EQ(second.start(2s), 0);
+    EXPECT_EQ(second.waitForExit(), 1);
+    EXPECT_EQ(second.standardOutput().rfind("exception: ", 0), 0u) << second.standardOutput();
+    EXPECT_NE(second.standardError().find("\xE6\x9C\x8D\xE5\x8A\xA1\xE5\xBC\x80\xE5\x90\xAF\xE5\xA4\xB1\xE8\xB4\xA5\xEF\xBC\x81"),
+              std::string::npos) << second.standardError();
+}
+
+TEST(Server, PlainHttpGetsAnAnswerAndServiceGoesOn) {
+    ServerProcess server;
+    const uint16_t port = server.start();
+    ASSERT_NE(port, 0);
+    const std::string answer = plainHttpGet(port);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 ", 0), 0u) << answer;
+    WsTestClient page;
+    ASSERT_TRUE(page.connect(port));
+    EXPECT_EQ(page.roundTrip(kDevCount), R"({"FuncName":"camGetDevCount","result":"0"})");
+}
+
+}  // namespace
+}  // namespace lenvaro::testing

@@ -1,0 +1,182 @@
+// Runs the real lenvaro-server executable in a private copy of the installed layout
+// (bin/ with the executable and a chosen libpictavo.so beside it, cfg/exeCfg.xml), and reads
+// the port it listens on from its standard output.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace lenvaro::testing {
+
+inline bool copyFile(const std::string& from, const std::string& to, mode_t mode) {
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    return in.good() && out.good() && chmod(to.c_str(), mode) == 0;
+}
+
+inline std::string readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline std::vector<std::string> readLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+struct ServerOptions {
+    std::string library = LENVARO_BUILTIN_LIBRARY;  // the libpictavo.so put beside it
+    std::optional<std::string> configXml = std::string("<exeInfo><port>0</port></exeInfo>");
+    std::map<std::string, std::string> environment;
+};
+
+class ServerProcess {
+public:
+    using Options = ServerOptions;
+
+    explicit ServerProcess(Options options = Options()) : options_(std::move(options)) {
+        bin_ = root_.file("bin");
+        mkdir(bin_.c_str(), 0700);
+        copyFile(LENVARO_SERVER_EXECUTABLE, bin_ + "/lenvaro-server", 0700);
+        copyFile(options_.library, bin_ + "/libpictavo.so", 0600);
+        if (options_.configXml) {
+            mkdir(root_.file("cfg").c_str(), 0700);
+            std::ofstream(root_.file("cfg/exeCfg.xml")) << *options_.configXml;
+        }
+        mkdir(tmp().c_str(), 0700);
+    }
+
+    ~ServerProcess() { stop(); }
+
+    const ScratchDirectory& root() const { return root_; }
+    void setEnvironment(const std::string& name, const std::string& value) {
+        options_.environment[name] = value;
+    }
+    std::string tmp() const { return root_.file("tmp"); }
+    std::string fakeLog() const { return root_.file("calls.log"); }
+
+    // Starts the process and waits for its "listening on" line. Returns the port, or 0 when the
+    // process ended or said nothing within the timeout.
+    uint16_t start(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        int out[2];
+        if (pipe(out) != 0) return 0;
+        const std::string errPath = root_.file("stderr.txt");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(err, STDERR_FILENO);
+            close(out[0]);
+            setenv("TMPDIR", tmp().c_str(), 1);
+            setenv("PICTAVO_FAKE_LOG", fakeLog().c_str(), 1);
+            unsetenv("LD_LIBRARY_PATH");
+            for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
+            const std::string exe = bin_ + "/lenvaro-server";
+            execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        stdout_ = out[0];
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const std::string marker = "listening on ";
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!readSome(50)) break;
+            const size_t at = output_.find(marker);
+            const size_t end = at == std::string::npos ? at : output_.find('\n', at);
+            if (end != std::string::npos) {
+                const std::string where = output_.substr(at + marker.size(), end - at - marker.size());
+                return static_cast<uint16_t>(std::atoi(where.substr(where.rfind(':') + 1).c_str()));
+            }
+        }
+        return 0;
+    }
+
+    // Waits for the process to end by itself; its exit status, or -1 on timeout.
+    int waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                drainOutput();
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            readSome(20);
+        }
+        return -1;
+    }
+
+    // SIGTERM and wait; the exit status.
+    int stop() {
+        if (pid_ <= 0) return exitStatus_;
+        kill(pid_, SIGTERM);
+        int status = waitForExit();
+        if (status == -1) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+        exitStatus_ = status;
+        return status;
+    }
+
+    const std::string& standardOutput() {
+        drainOutput();
+        return output_;
+    }
+    std::string standardError() const { return readWholeFile(root_.file("stderr.txt")); }
+
+private:
+    bool readSome(int timeoutMs) {
+        if (stdout_ < 0) return false;
+        pollfd fd{stdout_, POLLIN, 0};
+        if (poll(&fd, 1, timeoutMs) <= 0) return true;
+        char buffer[4096];
+        const ssize_t got = read(stdout_, buffer, sizeof buffer);
+        if (got <= 0) {
+            close(stdout_);
+            stdout_ = -1;
+            return false;
+        }
+        output_.append(buffer, static_cast<size_t>(got));
+        return true;
+    }
+    void drainOutput() {
+        while (stdout_ >= 0 && readSome(0)) {
+            pollfd fd{stdout_, POLLIN, 0};
+            if (poll(&fd, 1, 0) <= 0) break;
+        }
+    }
+
+    Options options_;
+    ScratchDirectory root_;
+    std::string bin_;
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+    int exitStatus_ = -1;
+    std::string output_;
+};
+
+}  // namespace lenvaro::testing

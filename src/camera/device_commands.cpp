@@ -1,6 +1,7 @@
 // Camera library lifecycle and device enumeration commands.
 #include <vector>
 
+#include "camera/camera_commands.h"
 #include "capture/pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"

@@ -50,7 +50,8 @@ int main() {
         },
     });
     service = std::make_unique<CommandService>(
-        scratch->path(), [&server](std::string text) { server.sendText(std::move(text)); });
+        scratch->path(), [&server](std::string text) { server.sendText(std::move(text)); },
+        [&server] { return server.queuedBytes(); });
 
     std::atomic<bool> serviceEnded{false};
     bool serviceStarted = false;

@@ -14,10 +14,12 @@ std::atomic<CommandService*> theInstance{nullptr};
 
 }  // namespace
 
-CommandService::CommandService(std::string scratchDirectory, TextSink sink)
+CommandService::CommandService(std::string scratchDirectory, TextSink sink,
+                               std::function<size_t()> queuedBytes)
     : scratchDirectory_(std::move(scratchDirectory)),
       previewTempPath_(scratchDirectory_ + "/a.jpg"),
-      sink_(std::move(sink)) {
+      sink_(std::move(sink)),
+      queuedBytes_(std::move(queuedBytes)) {
     // The permissive default reader: comments allowed, any root accepted (the root is tested
     // afterwards), trailing text ignored.
     // Comments are skipped, not kept: nothing reads them back.

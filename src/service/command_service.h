@@ -21,7 +21,9 @@ public:
     // Initialises the capture library (its result is not looked at) and becomes the
     // process-wide instance that library callbacks reach. scratchDirectory holds the service's
     // own temporary files.
-    CommandService(std::string scratchDirectory, TextSink sink);
+    // queuedBytes tells how much the current connection has not taken yet (none: 0).
+    CommandService(std::string scratchDirectory, TextSink sink,
+                   std::function<size_t()> queuedBytes = {});
     ~CommandService();
     CommandService(const CommandService&) = delete;
     CommandService& operator=(const CommandService&) = delete;
@@ -45,6 +47,10 @@ public:
     // Composes and delivers one message; any thread.
     void sendReply(const std::string& name, const std::string& result, bool raw) const;
 
+    // Bytes sent to the current connection that it has not taken yet; pushes that would only
+    // go stale (preview frames) are dropped while this is high.
+    size_t queuedBytes() const { return queuedBytes_ ? queuedBytes_() : 0; }
+
     const std::string& scratchDirectory() const { return scratchDirectory_; }
     // The preview JPEG's path in the scratch directory.
     const std::string& previewTempPath() const { return previewTempPath_; }
@@ -62,6 +68,7 @@ private:
     std::string scratchDirectory_;
     std::string previewTempPath_;
     TextSink sink_;
+    std::function<size_t()> queuedBytes_;
     std::unique_ptr<Json::CharReader> reader_;
     std::string requestText_;  // kept: number literals are read back from it
     Json::Value request_;

@@ -84,7 +84,12 @@ CommandTable::CommandTable() {
 const CommandTable& CommandTable::instance() {
     static const CommandTable table = [] {
         CommandTable t;
-        registerCameraDeviceCommands(t);
+        registerCameraCommands(t);
+        registerCardCommands(t);
+        registerBiometricCommands(t);
+        registerRecognitionCommands(t);
+        registerSignpadCommands(t);
+        registerFileCommands(t);
         return t;
     }();
     return table;

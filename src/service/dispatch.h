@@ -41,8 +41,13 @@ private:
     std::vector<CommandEntry> entries_;
 };
 
-// Each subsystem binds its handlers here (defined in its own folder).
-void registerCameraDeviceCommands(CommandTable& table);
+// Each subsystem binds its handlers (defined in its own folder).
+void registerCameraCommands(CommandTable& table);
+void registerCardCommands(CommandTable& table);
+void registerBiometricCommands(CommandTable& table);
+void registerRecognitionCommands(CommandTable& table);
+void registerSignpadCommands(CommandTable& table);
+void registerFileCommands(CommandTable& table);
 
 // Handles one request text (internal code page): parses it, runs the handler of its
 // "FuncName" and lets that handler reply. Texts that are not JSON objects and unknown names get

@@ -89,7 +89,7 @@ TEST(CommandTable, LookupIsExact) {
 TEST(CommandTableDeathTest, BindingAnUnknownNameOrTwiceAborts) {
     auto& table = const_cast<CommandTable&>(CommandTable::instance());
     EXPECT_DEATH(table.bind("camGetDevCounts", nullptr), "no protocol command named");
-    EXPECT_DEATH(registerCameraDeviceCommands(table), "handler bound twice");
+    EXPECT_DEATH(registerCameraCommands(table), "handler bound twice");
 }
 
 class Dispatch : public ::testing::Test {

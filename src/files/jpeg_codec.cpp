@@ -1,0 +1,236 @@
+// libjpeg encode/decode to and from memory, with errors contained by setjmp.
+#include "files/jpeg_codec.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+namespace lenvaro::jpeg {
+namespace {
+
+// libjpeg reports a fatal error through error_exit, which must not return: jump back to the
+// call that set the point, with the message kept.
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void onFatalError(j_common_ptr info) {
+    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+    (*info->err->format_message)(info, manager->message);
+    std::longjmp(manager->jump, 1);
+}
+
+// Warnings (corrupt but decodable data) are not failures.
+void onMessage(j_common_ptr, int) {}
+
+void setError(std::string* error, const char* text) {
+    if (error != nullptr) *error = text;
+}
+
+struct MemoryFree {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+
+// Everything that lives across the setjmp point is kept outside the function that calls
+// setjmp, so no local is left indeterminate after a longjmp.
+struct Compressor {
+    jpeg_compress_struct info{};
+    ErrorManager errors{};
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    ~Compressor() {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
+    }
+};
+
+struct Decompressor {
+    jpeg_decompress_struct info{};
+    ErrorManager errors{};
+    ~Decompressor() { jpeg_destroy_decompress(&info); }
+};
+
+bool runEncode(Compressor& c, const uint8_t* pixels, int width, int height, int components,
+               size_t stride, const EncodeOptions& options) {
+    c.info.err = jpeg_std_error(&c.errors.base);
+    c.errors.base.error_exit = onFatalError;
+    c.errors.base.emit_message = onMessage;
+    if (setjmp(c.errors.jump) != 0) return false;
+    jpeg_create_compress(&c.info);
+    jpeg_mem_dest(&c.info, &c.buffer, &c.size);
+    c.info.image_width = static_cast<JDIMENSION>(width);
+    c.info.image_height = static_cast<JDIMENSION>(height);
+    c.info.input_components = components;
+    c.info.in_color_space = components == 1 ? JCS_GRAYSCALE : (options.bgr ? JCS_EXT_BGR : JCS_RGB);
+    jpeg_set_defaults(&c.info);
+    jpeg_set_quality(&c.info, options.quality, TRUE);
+    if (options.xDpi > 0 || options.yDpi > 0) {
+        c.info.write_JFIF_header = TRUE;
+        c.info.density_unit = 1;
+        c.info.X_density = static_cast<UINT16>(options.xDpi > 0 ? options.xDpi : options.yDpi);
+        c.info.Y_density = static_cast<UINT16>(options.yDpi > 0 ? options.yDpi : options.xDpi);
+    }
+    jpeg_start_compress(&c.info, TRUE);
+    for (const std::string& comment : options.comments) {
+        jpeg_write_marker(&c.info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()),
+                          static_cast<unsigned int>(comment.size()));
+    }
+    while (c.info.next_scanline < c.info.image_height) {
+        const JDIMENSION line = c.info.next_scanline;
+        const size_t sourceRow = options.bottomUp ? static_cast<size_t>(height) - 1 - line : line;
+        auto* row = const_cast<JSAMPROW>(pixels + sourceRow * stride);
+        jpeg_write_scanlines(&c.info, &row, 1);
+    }
+    jpeg_finish_compress(&c.info);
+    return true;
+}
+
+bool runDecode(Decompressor& d, const uint8_t* data, size_t size, Image* image, Info* info,
+               bool keepGrey) {
+    d.info.err = jpeg_std_error(&d.errors.base);
+    d.errors.base.error_exit = onFatalError;
+    d.errors.base.emit_message = onMessage;
+    if (setjmp(d.errors.jump) != 0) return false;
+    jpeg_create_decompress(&d.info);
+    jpeg_mem_src(&d.info, data, static_cast<unsigned long>(size));
+    if (info != nullptr) jpeg_save_markers(&d.info, JPEG_COM, 0xFFFF);
+    jpeg_read_header(&d.info, TRUE);
+    if (info != nullptr) {
+        info->width = static_cast<int>(d.info.image_width);
+        info->height = static_cast<int>(d.info.image_height);
+        info->components = d.info.num_components;
+        info->densityUnit = d.info.saw_JFIF_marker ? d.info.density_unit : 0;
+        info->xDensity = d.info.saw_JFIF_marker ? d.info.X_density : 0;
+        info->yDensity = d.info.saw_JFIF_marker ? d.info.Y_density : 0;
+        for (jpeg_saved_marker_ptr m = d.info.marker_list; m != nullptr; m = m->next) {
+            if (m->marker == JPEG_COM) {
+                info->comments.emplace_back(reinterpret_cast<const char*>(m->data), m->data_length);
+            }
+        }
+        return true;
+    }
+    const bool grey = keepGrey && d.info.jpeg_color_space == JCS_GRAYSCALE;
+    d.info.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_start_decompress(&d.info);
+    image->width = static_cast<int>(d.info.output_width);
+    image->height = static_cast<int>(d.info.output_height);
+    image->components = d.info.output_components;
+    const size_t rowBytes = static_cast<size_t>(image->width) * static_cast<size_t>(image->components);
+    image->pixels.assign(rowBytes * static_cast<size_t>(image->height), 0);
+    while (d.info.output_scanline < d.info.output_height) {
+        JSAMPROW row = image->pixels.data() + rowBytes * d.info.output_scanline;
+        jpeg_read_scanlines(&d.info, &row, 1);
+    }
+    jpeg_finish_decompress(&d.info);
+    return true;
+}
+
+}  // namespace
+
+bool encode(const uint8_t* pixels, int width, int height, int components, size_t stride,
+            const EncodeOptions& options, std::vector<uint8_t>& out, std::string* error) {
+    if (pixels == nullptr || width <= 0 || height <= 0 || (components != 1 && components != 3) ||
+        stride < static_cast<size_t>(width) * static_cast<size_t>(components) ||
+        width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
+        setError(error, "invalid picture size or layout");
+        return false;
+    }
+    auto compressor = std::make_unique<Compressor>();
+    EncodeOptions checked = options;
+    if (checked.quality < 1) checked.quality = 1;
+    if (checked.quality > 100) checked.quality = 100;
+    if (components == 1) checked.bgr = false;
+    if (!runEncode(*compressor, pixels, width, height, components, stride, checked)) {
+        setError(error, compressor->errors.message);
+        return false;
+    }
+    out.assign(compressor->buffer, compressor->buffer + compressor->size);
+    return true;
+}
+
+bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
+               int components, size_t stride, const EncodeOptions& options, std::string* error) {
+    std::vector<uint8_t> bytes;
+    if (!encode(pixels, width, height, components, stride, options, bytes, error)) return false;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        setError(error, std::strerror(errno));
+        return false;
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            setError(error, std::strerror(errno));
+            close(fd);
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0) {
+        setError(error, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool decode(const uint8_t* data, size_t size, Image& image, std::string* error, bool keepGrey) {
+    if (data == nullptr || size == 0) {
+        setError(error, "no data");
+        return false;
+    }
+    auto decompressor = std::make_unique<Decompressor>();
+    if (!runDecode(*decompressor, data, size, &image, nullptr, keepGrey)) {
+        setError(error, decompressor->errors.message);
+        image = Image();
+        return false;
+    }
+    return true;
+}
+
+bool readInfo(const uint8_t* data, size_t size, Info& info, std::string* error) {
+    if (data == nullptr || size == 0) {
+        setError(error, "no data");
+        return false;
+    }
+    auto decompressor = std::make_unique<Decompressor>();
+    info = Info();
+    if (!runDecode(*decompressor, data, size, nullptr, &info, false)) {
+        setError(error, decompressor->errors.message);
+        return false;
+    }
+    return true;
+}
+
+bool readBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) return false;
+    char chunk[64 * 1024];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    return !std::ferror(file.get());
+}
+
+bool readFile(const std::string& path, Image& image, std::string* error, bool keepGrey) {
+    std::vector<uint8_t> bytes;
+    if (!readBytes(path, bytes)) {
+        setError(error, "cannot read the file");
+        return false;
+    }
+    return decode(bytes.data(), bytes.size(), image, error, keepGrey);
+}
+
+}  // namespace lenvaro::jpeg

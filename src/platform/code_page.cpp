@@ -11,6 +11,9 @@
 #include <clocale>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
 #include <utility>
 
 namespace lenvaro {
@@ -29,8 +32,13 @@ bool namesUtf8(const std::string& name) {
     return upper == "UTF8";
 }
 
-// Settings are never freed: a converting thread may still hold the previous one.
-std::atomic<const CodePageSetting*> currentSetting{new CodePageSetting{"UTF-8", true}};
+// Settings are never freed: a converting thread may still hold the previous one. They stay
+// reachable through this list (a process sets one or two).
+std::mutex settingsMutex;
+std::vector<std::unique_ptr<const CodePageSetting>>* allSettings =
+    new std::vector<std::unique_ptr<const CodePageSetting>>();
+const CodePageSetting kUtf8Setting{"UTF-8", true};
+std::atomic<const CodePageSetting*> currentSetting{&kUtf8Setting};
 
 // One iconv descriptor per (from, to) pair and thread: descriptors keep shift state and are not
 // safe to share between threads, and opening one costs far more than a short conversion.
@@ -121,8 +129,10 @@ const std::string& internalCodePage() { return currentSetting.load(std::memory_o
 bool internalCodePageIsUtf8() { return currentSetting.load(std::memory_order_acquire)->isUtf8; }
 
 void setInternalCodePage(const std::string& iconvName) {
-    currentSetting.store(new CodePageSetting{iconvName, namesUtf8(iconvName)},
-                         std::memory_order_release);
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    allSettings->push_back(std::make_unique<const CodePageSetting>(
+        CodePageSetting{iconvName, namesUtf8(iconvName)}));
+    currentSetting.store(allSettings->back().get(), std::memory_order_release);
 }
 
 std::string utf8ToCodePage(const std::string& utf8, const std::string& codePage) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pictavo.h"
+#include "pictavo/camera/file_sign.h"
 #include "pictavo/file_ops.h"
 #include "pictavo/library.h"
 #include "pictavo/status.h"
@@ -19,9 +20,29 @@ namespace {
 
 using namespace pictavo;
 
-// The caller's buffer for the IC card functions' answer has no size in the C interface; answers
-// are cut to this many bytes, the terminating zero included.
-constexpr size_t kIcCardAnswerBytes = 1024;
+// The caller's buffer for an IC card function's answer has no size in the C interface; the
+// service passes a fixed size per function, and answers are cut to it, the terminating zero
+// included. The card's answers are shorter than these.
+size_t icAnswerBytes(IcOperation operation) {
+    switch (operation) {
+        case IcOperation::kRead:
+        case IcOperation::kReadStep2:
+            return 20480;
+        case IcOperation::kReadDebitRecord:
+            return 2048;
+        case IcOperation::kVerifyPin:
+        case IcOperation::kChangePin:
+        case IcOperation::kReloadPin:
+        case IcOperation::kReloadPinStep1:
+        case IcOperation::kUnblockPin:
+        case IcOperation::kUnblockPinStep1:
+        case IcOperation::kDebit:
+        case IcOperation::kDebitStep1:
+            return 512;
+        default:
+            return 1024;
+    }
+}
 
 Library& lib() { return Library::instance(); }
 
@@ -128,7 +149,8 @@ int runIc(IcOperation operation, const IcRequest& request, char* out) {
     if (out == nullptr) return kInvalidArgument;
     std::string answer;
     const int status = lib().devices().icCardReader().run(operation, request, answer);
-    if (status == kOk) copyText(out, kIcCardAnswerBytes, answer);
+    // A card's refusal (kFailed) is an answer too: its text is all the caller ever sees of why.
+    if (status == kOk || status == kFailed) copyText(out, icAnswerBytes(operation), answer);
     return status;
 }
 
@@ -270,7 +292,8 @@ PICTAVO_EXPORT const char* camGetDevCusSN(int dev) {
 PICTAVO_EXPORT int camCaptureImageFile(int dev, const char* path) {
     return guarded([&] {
         if (badPath(path)) return kInvalidArgument;
-        return lib().cameras().capture(dev, path);
+        // With naming by barcode on, the capture goes under the code's text instead.
+        return lib().cameras().capture(dev, lib().barcodes().capturePath(dev, path));
     });
 }
 
@@ -343,7 +366,7 @@ PICTAVO_EXPORT int camCheckImageFileSign(const char* path, bool* signedFlag) {
     return guarded([&] {
         if (badPath(path) || signedFlag == nullptr) return kInvalidArgument;
         bool isSigned = false;
-        const int status = lib().imaging().checkFileSign(path, isSigned);
+        const int status = checkImageFileSign(path, isSigned);
         if (status == kOk) *signedFlag = isSigned;
         return status;
     });
@@ -493,7 +516,9 @@ PICTAVO_EXPORT int idcardrfidReadIDCard(uint8_t* record, const char* photoPath) 
         if (anyNull({record, photoPath})) return kInvalidArgument;
         IdCardRecord read{};
         const int status = lib().devices().cardReader().readIdCard(read, photoPath);
-        if (status == kOk) std::memcpy(record, read.data(), read.size());
+        // kFileError: the card was read, only its photo could not be written; the fields are
+        // still the card's.
+        if (status == kOk || status == kFileError) std::memcpy(record, read.data(), read.size());
         return status;
     });
 }
@@ -752,19 +777,29 @@ PICTAVO_EXPORT int camMatchFaceByBase64(const char* image1, const char* image2, 
     });
 }
 
+// The video path is accepted and not used: the live picture is compared, nothing is recorded.
 PICTAVO_EXPORT int camMatchFaceByFileVideo(int dev, const char* path, int* score,
-                                           const char* videoPath, int) {
+                                           const char* videoPath, int milliseconds) {
     return guarded([&] {
         if (badPath(path) || anyNull({score, videoPath})) return kInvalidArgument;
-        return lib().matchFaceOnCamera(dev);
+        if (!lib().cameras().exists(dev)) return kNoDevice;
+        int similarity = 0;
+        const int status = lib().face().matchFileWithCamera(dev, path, milliseconds, similarity);
+        if (status == kOk) *score = similarity;
+        return status;
     });
 }
 
 PICTAVO_EXPORT int camMatchFaceByBase64Video(int dev, const char* image, int* score,
-                                             const char* videoPath, int) {
+                                             const char* videoPath, int milliseconds) {
     return guarded([&] {
         if (badPath(image) || anyNull({score, videoPath})) return kInvalidArgument;
-        return lib().matchFaceOnCamera(dev);
+        if (!lib().cameras().exists(dev)) return kNoDevice;
+        int similarity = 0;
+        const int status =
+            lib().face().matchImageWithCamera(dev, image, milliseconds, similarity);
+        if (status == kOk) *score = similarity;
+        return status;
     });
 }
 
@@ -792,7 +827,7 @@ PICTAVO_EXPORT int coderRecognizeBarcode(const char* path, uint8_t* results) {
 }
 
 PICTAVO_EXPORT int coderNameByBarcode(int dev, int on) {
-    return guarded([&] { return setOption(dev, image_option::NameByBarcode{on != 0}); });
+    return guarded([&] { return lib().barcodes().setNameByBarcode(dev, on != 0); });
 }
 
 PICTAVO_EXPORT int ocrRecognizeBarcode(const char* path, int codeType, int* count) {
@@ -956,7 +991,9 @@ PICTAVO_EXPORT int camUpdataFileHttp(const char* filePath, const char* url, cons
         if (badPath(filePath) || badPath(url) || anyNull({param, answer})) return kInvalidArgument;
         std::string reply;
         const int status = lib().uploader().postHttp(filePath, url, param, reply);
-        if (status == kOk) copyText(answer, 51200, reply);
+        // Unlike other failures, a server's refusal still fills the buffer: the page shows what
+        // the server said.
+        if (!reply.empty()) copyText(answer, kHttpAnswerCapacity, reply);
         return status;
     });
 }

@@ -3,15 +3,25 @@
 
 #include <iostream>
 
+#include "pictavo/biometrics/pixel_face_engine.h"
+#include "pictavo/imaging/document_tools.h"
+#include "pictavo/recognition/recognition_engines.h"
 #include "pictavo/status.h"
+#include "pictavo/upload/curl_uploader.h"
 
 namespace pictavo {
 
 Engines createEngines(const Config& config) {
-    // No engine is built in yet. Each family adds its engine here, guarded by
-    // config.familyEnabled(<family>).
-    static_cast<void>(config);
-    return Engines{};
+    // Each family adds its engine here, guarded by config.familyEnabled(<family>).
+    Engines engines;
+    // Documents and combined pictures belong to the camera family: they are made of captures.
+    if (config.familyEnabled("camera")) engines.imaging = std::make_unique<DocumentTools>();
+    if (config.familyEnabled("upload")) {
+        engines.uploader = std::make_unique<CurlUploader>(config.uploadSettings());
+    }
+    if (config.familyEnabled("recognition")) addRecognitionEngines(config, engines);
+    if (config.familyEnabled("biometrics")) engines.face = std::make_unique<PixelFaceEngine>();
+    return engines;
 }
 
 Library& Library::instance() {

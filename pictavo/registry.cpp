@@ -1,6 +1,15 @@
 // Finding devices and holding them.
 #include "pictavo/registry.h"
 
+#include <iostream>
+
+#include "pictavo/biometrics/fingerprint_settings.h"
+#include "pictavo/biometrics/simulated_fingerprint_sensor.h"
+#include "pictavo/camera/simulated_camera.h"
+#include "pictavo/cards/card_settings.h"
+#include "pictavo/cards/simulated_card_reader.h"
+#include "pictavo/cards/simulated_ic_card_reader.h"
+#include "pictavo/signpad/simulated_sign_pad.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -9,8 +18,46 @@ Devices findDevices(const Config& config) {
     // No family can find a device yet. Each family adds its finder here, guarded by
     // config.familyEnabled(<family>): real devices first (V4L2 cameras, ...), then the simulated
     // ones the configuration describes.
-    static_cast<void>(config);
-    return Devices{};
+    Devices devices;
+    // No camera is looked for on this system yet; the simulated ones stand in unless the
+    // configuration turns them off.
+    if (config.familyEnabled("camera")) {
+        std::vector<std::string> problems;
+        for (auto& camera : makeSimulatedCameras(config.cameraSettings(), problems))
+            devices.cameras.push_back(std::move(camera));
+        for (const std::string& problem : problems) std::cerr << "pictavo: " << problem << "\n";
+    }
+    // No signature pad can be reached on this system; the simulated one stands in unless the
+    // configuration turns it off.
+    if (config.familyEnabled("signpad")) {
+        const SignPadSettings signPad = config.signPadSettings();
+        if (signPad.simulated) devices.signPad = std::make_unique<SimulatedSignPad>(signPad);
+    }
+    // No card reader can be reached on this system; the simulated ones, with the configured (or
+    // sample) cards on them, stand in unless the configuration turns them off.
+    if (config.familyEnabled("cards")) {
+        CardSettings cards = sampleCards();
+        const bool usable =
+            !config.document.isMember("cards") ||
+            readCardSettings(config.document["cards"], config.directory, cards).empty();
+        if (usable && cards.simulated) {
+            devices.icCardReader = std::make_unique<SimulatedIcCardReader>(cards.icCard);
+            devices.cardReader = std::make_unique<SimulatedCardReader>(std::move(cards));
+        }
+    }
+    // No fingerprint sensor can be reached on this system; the simulated one, with the configured
+    // (or default) fingers, stands in unless the configuration turns it off.
+    if (config.familyEnabled("biometrics")) {
+        FingerprintSettings fingerprint;
+        const bool usable = !config.document.isMember("fingerprint") ||
+                            readFingerprintSettings(config.document["fingerprint"], fingerprint)
+                                .empty();
+        if (usable && fingerprint.simulated) {
+            devices.fingerprintSensor =
+                std::make_unique<SimulatedFingerprintSensor>(std::move(fingerprint));
+        }
+    }
+    return devices;
 }
 
 Registry::Registry(Devices devices)
@@ -19,7 +66,12 @@ Registry::Registry(Devices devices)
       icCardReader_(orNone<NoIcCardReader>(std::move(devices.icCardReader))),
       fingerprintSensor_(orNone<NoFingerprintSensor>(std::move(devices.fingerprintSensor))),
       signPadAttached_(devices.signPad != nullptr),
-      signPad_(orNone<NoSignPad>(std::move(devices.signPad))) {}
+      signPad_(orNone<NoSignPad>(std::move(devices.signPad))) {
+    // A pad that saves by itself reports it through the callback the service registered.
+    signPad_->setSavedListener([this](bool saved) { deliverSignSaved(saved); });
+}
+
+Registry::~Registry() { signPad_.reset(); }
 
 int Registry::setSignSavedCallback(SignSavedCallback* callback) {
     if (!signPadAttached_) return kNoDevice;

@@ -41,6 +41,8 @@ class Registry {
   public:
     // Families without a device get their "no device attached" implementation.
     explicit Registry(Devices devices);
+    // Stops the devices' own threads while everything they may call back into still exists.
+    ~Registry();
     Registry(const Registry&) = delete;
     Registry& operator=(const Registry&) = delete;
 

@@ -20,6 +20,18 @@ class FaceEngine {
     virtual int matchImages(const std::string& image1, const std::string& image2, int& score) = 0;
     // Turns the live-person check on or off for later matches.
     virtual int setLivenessCheck(bool on) = 0;
+    // The reference picture (an image file, or Base64 text of one) against the live picture of
+    // open camera `dev`, watched for up to `milliseconds` (at least one frame); `score` receives
+    // the best similarity when the result is kOk. An engine that cannot watch a camera answers
+    // kNotSupported.
+    virtual int matchFileWithCamera(int /*dev*/, const std::string& /*path*/, int /*milliseconds*/,
+                                    int& /*score*/) {
+        return kNotSupported;
+    }
+    virtual int matchImageWithCamera(int /*dev*/, const std::string& /*image*/,
+                                     int /*milliseconds*/, int& /*score*/) {
+        return kNotSupported;
+    }
 };
 
 // No face engine is built in: starting and stopping succeed, every match answers kNotSupported.

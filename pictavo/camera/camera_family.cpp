@@ -1,22 +1,32 @@
 // The camera family over the devices the registry found.
 #include "pictavo/camera/camera_family.h"
 
-#include <atomic>
 #include <mutex>
 
+#include "pictavo/camera/audio_devices.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
 
 struct CameraFamily::Slot {
-    explicit Slot(std::unique_ptr<Camera> device) : camera(std::move(device)) {}
+    explicit Slot(std::unique_ptr<Camera> device)
+        : stream(device->framesPerSecond()), camera(std::move(device)) {
+        camera->setFrameSink(&stream);
+    }
 
+    // Declared before the camera, so that the camera (and its frame thread) goes first.
+    CameraStream stream;
     const std::unique_ptr<Camera> camera;
-    std::mutex mutex;   // one operation at a time on this device
+    std::mutex mutex;   // one device operation at a time
     bool open = false;  // guarded by mutex
-    // Read by delivering threads without the lock.
-    std::atomic<PreviewFrameCallback*> preview{nullptr};
-    std::atomic<AutoCaptureCallback*> autoCapture{nullptr};
+
+    // Stops the device; the stream learns of it once no frame can arrive any more.
+    int closeLocked() {
+        const int status = camera->close();
+        stream.stopped();
+        open = false;
+        return status;
+    }
 };
 
 CameraFamily::CameraFamily(std::vector<std::unique_ptr<Camera>> cameras) {
@@ -33,24 +43,20 @@ CameraFamily::Slot* CameraFamily::slot(int dev) const {
     return slots_[static_cast<size_t>(dev)].get();
 }
 
-int CameraFamily::withoutPipeline(int dev) const {
-    return slot(dev) != nullptr ? kNotSupported : kNoDevice;
-}
-
 int CameraFamily::init() { return kOk; }
 
 int CameraFamily::uninit() {
     int result = kOk;
     for (const auto& s : slots_) {
-        s->preview.store(nullptr);
-        s->autoCapture.store(nullptr);
+        s->stream.reset();
+        s->camera->setAutoCaptureActive(false);
         std::lock_guard<std::mutex> lock(s->mutex);
         if (!s->open) continue;
-        const int status = s->camera->close();
-        // The device is given up either way; a later open() starts from scratch.
-        s->open = false;
+        // The device is given up whatever close() says; a later open() starts from scratch.
+        const int status = s->closeLocked();
         if (status != kOk && result == kOk) result = status;
     }
+    removeFinger_.store(false);
     return result;
 }
 
@@ -116,8 +122,19 @@ int CameraFamily::open(int dev, int mediaType, Resolution size) {
     Slot* s = slot(dev);
     if (s == nullptr) return kNoDevice;
     std::lock_guard<std::mutex> lock(s->mutex);
+    if (s->open) s->closeLocked();
+    s->stream.started();
     const int status = s->camera->open(mediaType, size);
-    if (status == kOk) s->open = true;
+    if (status == kOk) {
+        s->open = true;
+        int mediaType = 0;
+        Resolution current;
+        if (s->camera->current(mediaType, current) == kOk) s->stream.expectSize(current);
+        // Auto capture that was started before survives a reopen.
+        if (s->stream.autoCaptureActive()) s->camera->setAutoCaptureActive(true);
+    } else {
+        s->stream.stopped();
+    }
     return status;
 }
 
@@ -126,76 +143,136 @@ int CameraFamily::close(int dev) {
     if (s == nullptr) return kNoDevice;
     std::lock_guard<std::mutex> lock(s->mutex);
     if (!s->open) return kOk;
-    const int status = s->camera->close();
-    if (status == kOk) s->open = false;
+    return s->closeLocked();
+}
+
+int CameraFamily::setResolution(int dev, Resolution size) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    if (!s->open) return kNoDevice;
+    const int status = s->camera->setResolution(size);
+    if (status == kOk) s->stream.expectSize(size);
     return status;
 }
 
-int CameraFamily::setResolution(int dev, Resolution) { return withoutPipeline(dev); }
-
-int CameraFamily::currentResolution(int dev, int&, Resolution&) const {
-    return withoutPipeline(dev);
+int CameraFamily::currentResolution(int dev, int& first, Resolution& size) const {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    if (!s->open) return kNoDevice;
+    return s->camera->current(first, size);
 }
 
-int CameraFamily::setMediaType(int dev, int) { return withoutPipeline(dev); }
+int CameraFamily::setMediaType(int dev, int index) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    if (!s->open) return kNoDevice;
+    const int status = s->camera->setMediaType(index);
+    int mediaType = 0;
+    Resolution size;
+    if (status == kOk && s->camera->current(mediaType, size) == kOk) s->stream.expectSize(size);
+    return status;
+}
 
 int CameraFamily::setPreviewCallback(int dev, PreviewFrameCallback* callback) {
     Slot* s = slot(dev);
     if (s == nullptr) return kNoDevice;
-    s->preview.store(callback);
+    s->stream.setPreviewCallback(callback);
     return kOk;
 }
 
-int CameraFamily::capture(int dev, const std::string&) { return withoutPipeline(dev); }
+int CameraFamily::capture(int dev, const std::string& path) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    return s->stream.capture(path);
+}
 
-int CameraFamily::captureBook(const std::string&, const std::string&) {
+int CameraFamily::captureBook(const std::string& firstPath, const std::string& secondPath) {
     for (const auto& s : slots_) {
-        std::lock_guard<std::mutex> lock(s->mutex);
-        if (s->open) return kNotSupported;
+        if (s->stream.streaming())
+            return s->stream.captureBook(firstPath, secondPath, removeFinger_.load());
     }
     return kNoDevice;
 }
 
-int CameraFamily::setImageOption(int dev, const ImageOption&) { return withoutPipeline(dev); }
-
-// Removing fingers from book pages is image processing the pipeline does not have yet, whatever
-// the devices.
-int CameraFamily::setRemoveFinger(int) { return kNotSupported; }
-
-int CameraFamily::control(int dev, const DeviceControl&) { return withoutPipeline(dev); }
-
-int CameraFamily::startAutoCapture(int dev, int, int, AutoCaptureCallback*) {
-    // Once auto capture exists, the callback goes into the slot's autoCapture here.
-    return withoutPipeline(dev);
+int CameraFamily::setImageOption(int dev, const ImageOption& option) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    return s->stream.applyOption(option);
 }
 
-int CameraFamily::stopAutoCapture(int dev) { return withoutPipeline(dev); }
+int CameraFamily::setRemoveFinger(int param) {
+    if (slots_.empty()) return kNoDevice;
+    removeFinger_.store(param != 0);
+    return kOk;
+}
 
-std::vector<std::string> CameraFamily::audioDevices() const { return {}; }
+int CameraFamily::control(int dev, const DeviceControl& control) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    return s->camera->control(control);
+}
 
-std::vector<std::string> CameraFamily::videoEncoders() const { return {}; }
+int CameraFamily::startAutoCapture(int dev, int type, int param, AutoCaptureCallback* callback) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    if (!s->stream.streaming()) return kNoDevice;
+    const int status = s->stream.startAutoCapture(type, param, callback);
+    if (status == kOk) s->camera->setAutoCaptureActive(true);
+    return status;
+}
 
-int CameraFamily::startRecord(int dev, const RecordRequest&) { return withoutPipeline(dev); }
+int CameraFamily::stopAutoCapture(int dev) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    s->camera->setAutoCaptureActive(false);
+    return s->stream.stopAutoCapture();
+}
 
-int CameraFamily::stopRecord(int dev) { return withoutPipeline(dev); }
+std::vector<std::string> CameraFamily::audioDevices() const {
+    if (slots_.empty()) return {};
+    return listAudioDevices();
+}
 
-// The library has no windows of its own.
-int CameraFamily::showSettingsWindow(int dev, SettingsWindow) { return withoutPipeline(dev); }
+std::vector<std::string> CameraFamily::videoEncoders() const {
+    if (slots_.empty()) return {};
+    return CameraStream::videoEncoders();
+}
+
+int CameraFamily::startRecord(int dev, const RecordRequest& request) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    return s->stream.startRecord(request, audioDevices());
+}
+
+int CameraFamily::stopRecord(int dev) {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    return s->stream.stopRecord();
+}
+
+// The library has no windows of its own: a service without a desktop has nowhere to show them.
+int CameraFamily::showSettingsWindow(int dev, SettingsWindow) {
+    return slot(dev) != nullptr ? kNotSupported : kNoDevice;
+}
+
+int CameraFamily::latestFrame(int dev, Frame& frame) const {
+    Slot* s = slot(dev);
+    if (s == nullptr) return kNoDevice;
+    return s->stream.latestFrame(frame);
+}
 
 bool CameraFamily::deliverPreviewFrame(int dev, uint8_t* pixels, int width, int height) {
     Slot* s = slot(dev);
-    PreviewFrameCallback* callback = s != nullptr ? s->preview.load() : nullptr;
-    if (callback == nullptr) return false;
-    callback(pixels, width, height, 0);
-    return true;
+    return s != nullptr && s->stream.deliverPreviewFrame(pixels, width, height);
 }
 
 bool CameraFamily::deliverAutoCaptureEvent(int dev, int event) {
     Slot* s = slot(dev);
-    AutoCaptureCallback* callback = s != nullptr ? s->autoCapture.load() : nullptr;
-    if (callback == nullptr) return false;
-    callback(event);
-    return true;
+    return s != nullptr && s->stream.deliverAutoCaptureEvent(event);
 }
 
 }  // namespace pictavo

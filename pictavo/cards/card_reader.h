@@ -26,7 +26,8 @@ class CardReader {
 
     virtual int init() = 0;
     virtual int uninit() = 0;
-    // Reads the ID card on the reader; writes its photo to `photoPath`.
+    // Reads the ID card on the reader; writes its photo to `photoPath`. kFileError means the
+    // card was read and `record` holds it, but the photo could not be written.
     virtual int readIdCard(IdCardRecord& record, const std::string& photoPath) = 0;
     virtual int saveIdCardImages(int type, const std::string& frontPath,
                                  const std::string& backPath) = 0;

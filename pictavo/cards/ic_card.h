@@ -49,7 +49,9 @@ struct IcRequest {
 class IcCardReader {
   public:
     virtual ~IcCardReader() = default;
-    // Runs one operation; `out` receives the card's answer text when the result is kOk.
+    // Runs one operation. `out` receives the card's answer text when the card answered: kOk
+    // when it did the work, kFailed when it refused (the text says why). Other statuses leave
+    // `out` empty.
     virtual int run(IcOperation operation, const IcRequest& request, std::string& out) = 0;
 };
 

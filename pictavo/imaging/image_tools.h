@@ -1,5 +1,5 @@
-// Work on image files that needs no device: signature marks, PDF assembly, combining two images,
-// showing an image to the user.
+// Work on image files that needs no device: PDF assembly, combining two images, showing an image
+// to the user. (Signature marks belong to the capture pipeline, which makes them: camera/.)
 #pragma once
 
 #include <string>
@@ -22,19 +22,18 @@ class ImageTools {
   public:
     virtual ~ImageTools() = default;
 
-    // `isSigned` receives whether the file carries the library's signature mark.
-    virtual int checkFileSign(const std::string& path, bool& isSigned) = 0;
     virtual int addToPdfList(const std::string& path) = 0;
     // Writes the listed images as one PDF and empties the list.
     virtual int combinePdf(const std::string& pdfPath, int jpegQuality) = 0;
+    // Draws two images onto one and writes it to request.outPath.
     virtual int combineImages(const CombineRequest& request) = 0;
+    // Shows the image to the user, where there is a display.
     virtual int show(const std::string& path) = 0;
 };
 
-// No image processing is built in yet: everything answers kNotSupported.
+// Stands in when the camera family is switched off: everything answers kNotSupported.
 class NoImageTools final : public ImageTools {
   public:
-    int checkFileSign(const std::string&, bool&) override { return kNotSupported; }
     int addToPdfList(const std::string&) override { return kNotSupported; }
     int combinePdf(const std::string&, int) override { return kNotSupported; }
     int combineImages(const CombineRequest&) override { return kNotSupported; }

@@ -1,14 +1,19 @@
 // Sending files to servers over HTTP and FTP.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "pictavo/status.h"
 
 namespace pictavo {
 
+// The caller's buffer for an HTTP answer, terminator included; answers are kept up to one byte
+// less and the rest of a longer answer is not read.
+inline constexpr size_t kHttpAnswerCapacity = 51200;
+
 struct FtpTarget {
-    std::string directory;
+    std::string directory;  // the location as the page names it: "ftp://host/dir" or "host/dir"
     std::string user;
     std::string password;
     int port = 0;
@@ -21,12 +26,14 @@ class Uploader {
     virtual ~Uploader() = default;
 
     // Posts the file with the form text `param`; `answer` receives the server's reply body.
+    // kOk when the server accepted it (2xx); kFailed when it answered otherwise, with `answer`
+    // still holding what it said, or when it could not be reached in time (`answer` empty).
     virtual int postHttp(const std::string& filePath, const std::string& url,
                          const std::string& param, std::string& answer) = 0;
     virtual int putFtp(const std::string& filePath, const FtpTarget& target) = 0;
 };
 
-// The library has no network code yet: every upload answers kNotSupported.
+// Upload is switched off: every upload answers kNotSupported.
 class NoUploader final : public Uploader {
   public:
     int postHttp(const std::string&, const std::string&, const std::string&,

@@ -1,8 +1,13 @@
 // Binds the biometrics command handlers into the command table.
+#include "biometrics/biometric_commands.h"
+
 #include "service/dispatch.h"
 
 namespace lenvaro {
 
-void registerBiometricCommands(CommandTable& table) { static_cast<void>(table); }
+void registerBiometricCommands(CommandTable& table) {
+    registerFingerprintCommands(table);
+    registerFaceCommands(table);
+}
 
 }  // namespace lenvaro

@@ -5,6 +5,13 @@
 
 namespace lenvaro {
 
-void registerCameraCommands(CommandTable& table) { registerCameraDeviceCommands(table); }
+void registerCameraCommands(CommandTable& table) {
+    registerCameraDeviceCommands(table);
+    registerCaptureCommands(table);
+    registerPreviewCommands(table);
+    registerAutoCaptureCommands(table);
+    registerRecordingCommands(table);
+    registerDocumentCommands(table);
+}
 
 }  // namespace lenvaro

@@ -1,7 +1,10 @@
-// Camera library lifecycle and device enumeration commands.
+// Camera library lifecycle, device enumeration, opening a camera, and its identity and video
+// formats.
+#include <cstring>
 #include <vector>
 
 #include "camera/camera_commands.h"
+#include "camera/preview.h"
 #include "capture/pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
@@ -10,6 +13,14 @@
 namespace lenvaro {
 namespace {
 
+// The identity texts come back in 32-byte buffers; a library that fills one to the brim without
+// a terminating zero still gives a bounded text.
+constexpr size_t kIdentityTextSize = 32;
+
+std::string bufferText(const char* buffer, size_t size) {
+    return std::string(buffer, strnlen(buffer, size));
+}
+
 void camInitCameraLibCommand(CommandService& service) {
     service.sendReply("camInitCameraLib", uintToText(camInitCameraLib()), false);
 }
@@ -17,6 +28,24 @@ void camInitCameraLibCommand(CommandService& service) {
 void camUnInitCameraLibCommand(CommandService& service) {
     camCloseDev(service.currentDevice.load());
     service.sendReply("camUnInitCameraLib", intToText(camUnInitCameraLib()), false);
+}
+
+void camOpenDevCommand(CommandService& service) {
+    // The camera opened last is closed first, also when none was ever opened (device 0).
+    camCloseDev(service.currentDevice.load());
+    const int32_t devIndex = service.argInt("devIndex");
+    const int32_t subtype = service.argInt("subtype");
+    const int32_t height = service.argInt("height");
+    const int32_t width = service.argInt("width");
+    const int status = camOpenDev(devIndex, subtype, width, height);
+    if (status == 0) {
+        service.currentDevice = devIndex;
+        service.currentSubtype = subtype;
+        service.secondTableDevice = devIndex;
+        // From here on the library may deliver preview frames.
+        camRegCallBackPreviewImage(devIndex, onPreviewFrame);
+    }
+    service.sendReply("camOpenDev", intToText(status), false);
 }
 
 void camCloseDevCommand(CommandService& service) {
@@ -37,14 +66,119 @@ void camGetDevNameCommand(CommandService& service) {
     service.sendReply("camGetDevName", rawList(names), true);
 }
 
+void camGetResolutionCountCommand(CommandService& service) {
+    // Always media type 0, whatever subtype is open, as this command has always answered.
+    int count = 0;
+    camGetResolutionCount(service.currentDevice.load(), 0, &count);
+    service.sendReply("camGetResolutionCount", intToText(count), false);
+}
+
+void camGetResolutionCommand(CommandService& service) {
+    const int32_t dev = service.currentDevice.load();
+    const int32_t subtype = service.currentSubtype.load();
+    int count = 0;
+    camGetResolutionCount(dev, subtype, &count);
+    // Preset once: an index the library does not fill repeats the previous size.
+    int width = 0;
+    int height = 0;
+    std::vector<std::string> sizes;
+    for (int i = 0; i < count; ++i) {
+        camGetResolution(dev, subtype, i, &width, &height);
+        sizes.push_back(uintToText(width) + "*" + uintToText(height));
+    }
+    service.sendReply("camGetResolution", rawList(sizes), true);
+}
+
+void camSetResolutionCommand(CommandService& service) {
+    const int32_t dev = service.currentDevice.load();
+    int width = 0;
+    int height = 0;
+    camGetResolution(dev, service.currentSubtype.load(), service.argInt("index"), &width, &height);
+    service.sendReply("camSetResolution", intToText(camSetResolution(dev, width, height)), false);
+}
+
+void camGetMediaTypeCountCommand(CommandService& service) {
+    int count = 0;
+    camGetMediaTypeCount(service.currentDevice.load(), &count);
+    service.sendReply("camGetMediaTypeCount", intToText(count), false);
+}
+
+void camGetMediaTypeNameCommand(CommandService& service) {
+    const int32_t dev = service.currentDevice.load();
+    int count = 0;
+    camGetMediaTypeCount(dev, &count);
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) names.push_back(libraryText(camGetMediaTypeName(dev, i)));
+    service.sendReply("camGetMediaTypeName", rawList(names), true);
+}
+
+void camSetMediaTypeCommand(CommandService& service) {
+    const int32_t index = service.argInt("iMediaIndex");
+    const int status = camSetMediaType(service.currentDevice.load(), index);
+    // Recorded whatever the library said: the resolution commands follow the page's choice.
+    service.currentSubtype = index;
+    service.sendReply("camSetMediaType", intToText(status), false);
+}
+
+void camGetCurResolutionCommand(CommandService& service) {
+    int first = -1;
+    int width = -1;
+    int height = -1;
+    camGetCurResolution(service.currentDevice.load(), &first, &width, &height);
+    service.sendReply("camGetCurResolution", uintToText(width) + "*" + uintToText(height), false);
+}
+
+void camGetDevTypeCommand(CommandService& service) {
+    int type = 99;
+    const int status = camGetDevType(service.currentDevice.load(), &type);
+    service.sendReply("camGetDevType", intToText(status == 0 ? type : status), false);
+}
+
+template <int (*Query)(int, char*)>
+void identityTextCommand(CommandService& service, const char* name) {
+    char text[kIdentityTextSize] = {};
+    Query(service.currentDevice.load(), text);
+    service.sendReply(name, bufferText(text, sizeof text), false);
+}
+
+void camGetDevPidCommand(CommandService& service) {
+    identityTextCommand<camGetDevPid>(service, "camGetDevPid");
+}
+
+void camGetDevVidCommand(CommandService& service) {
+    identityTextCommand<camGetDevVid>(service, "camGetDevVid");
+}
+
+void camGetDevSNCommand(CommandService& service) {
+    identityTextCommand<camGetDevSNEx>(service, "camGetDevSN");
+}
+
+void camGetDevCusSNCommand(CommandService& service) {
+    service.sendReply("camGetDevCusSN", libraryText(camGetDevCusSN(service.currentDevice.load())),
+                      false);
+}
+
 }  // namespace
 
 void registerCameraDeviceCommands(CommandTable& table) {
     table.bind("camInitCameraLib", camInitCameraLibCommand);
     table.bind("camUnInitCameraLib", camUnInitCameraLibCommand);
+    table.bind("camOpenDev", camOpenDevCommand);
     table.bind("camCloseDev", camCloseDevCommand);
     table.bind("camGetDevCount", camGetDevCountCommand);
     table.bind("camGetDevName", camGetDevNameCommand);
+    table.bind("camGetResolutionCount", camGetResolutionCountCommand);
+    table.bind("camGetResolution", camGetResolutionCommand);
+    table.bind("camSetResolution", camSetResolutionCommand);
+    table.bind("camGetMediaTypeCount", camGetMediaTypeCountCommand);
+    table.bind("camGetMediaTypeName", camGetMediaTypeNameCommand);
+    table.bind("camSetMediaType", camSetMediaTypeCommand);
+    table.bind("camGetCurResolution", camGetCurResolutionCommand);
+    table.bind("camGetDevType", camGetDevTypeCommand);
+    table.bind("camGetDevPid", camGetDevPidCommand);
+    table.bind("camGetDevVid", camGetDevVidCommand);
+    table.bind("camGetDevSN", camGetDevSNCommand);
+    table.bind("camGetDevCusSN", camGetDevCusSNCommand);
 }
 
 }  // namespace lenvaro

@@ -1,8 +1,14 @@
-// Binds the cards command handlers into the command table.
+// Binds every card command handler into the command table.
+#include "cards/card_commands.h"
+
 #include "service/dispatch.h"
 
 namespace lenvaro {
 
-void registerCardCommands(CommandTable& table) { static_cast<void>(table); }
+void registerCardCommands(CommandTable& table) {
+    registerIdCardCommands(table);
+    registerCardReaderCommands(table);
+    registerIcCardCommands(table);
+}
 
 }  // namespace lenvaro

@@ -1,9 +1,13 @@
-// Process entry: sets up the character set and scratch directory, makes the command service,
-// runs the endpoint on the service thread, and shuts down on SIGINT or SIGTERM.
+// Process entry. Serving: takes the single-instance guard, installs the crash handler, makes the
+// command service, runs the endpoint on the service thread, and waits on this (the host) thread
+// for the quit signals and the card-reader reset. --quit and --reset-card-reader signal the
+// running instance instead.
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
+#include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <iostream>
@@ -11,6 +15,13 @@
 #include <thread>
 
 #include "capture/pictavo.h"
+#include "cards/reset_card_reader.h"
+#include "host/command_line.h"
+#include "host/config_reader.h"
+#include "host/crash_handler.h"
+#include "host/daily_log.h"
+#include "host/instance_guard.h"
+#include "host/listen_port.h"
 #include "host/service_thread.h"
 #include "platform/code_page.h"
 #include "platform/paths.h"
@@ -18,19 +29,110 @@
 #include "service/dispatch.h"
 #include "service/ws_server.h"
 
+#ifndef LENVARO_VERSION
+#define LENVARO_VERSION "unknown"
+#endif
+
 using namespace lenvaro;
 
-int main() {
+namespace {
+
+// How long a relaunched copy waits for the crashed one to release the guard and the port.
+constexpr auto kRelaunchPatience = std::chrono::seconds(10);
+// How long --quit waits for the running instance to close its devices and end.
+constexpr auto kQuitPatience = std::chrono::seconds(30);
+
+// --quit and --reset-card-reader: the running instance, or 0 after telling the user why not.
+pid_t runningInstanceOrComplain() {
+    const std::string guardPath = defaultGuardPath();
+    const pid_t pid = runningInstance(guardPath);
+    if (pid == 0) {
+        std::cerr << "lenvaro-server: no instance is running (" << guardPath << " is not held)\n";
+    } else if (pid < 0) {
+        std::cerr << "lenvaro-server: an instance holds " << guardPath << " but its process id cannot be read\n";
+        return 0;
+    }
+    return pid;
+}
+
+int quitRunningInstance() {
+    const pid_t pid = runningInstanceOrComplain();
+    if (pid <= 0) return 1;
+    if (::kill(pid, SIGTERM) != 0) {
+        std::cerr << "lenvaro-server: cannot signal process " << pid << "\n";
+        return 1;
+    }
+    // The guard is free once the instance has closed its devices and ended.
+    const std::string guardPath = defaultGuardPath();
+    const auto deadline = std::chrono::steady_clock::now() + kQuitPatience;
+    while (runningInstance(guardPath) == pid) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::cerr << "lenvaro-server: process " << pid << " has not ended within "
+                      << kQuitPatience.count() << " seconds\n";
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
+}
+
+int askForCardReaderReset() {
+    const pid_t pid = runningInstanceOrComplain();
+    if (pid <= 0) return 1;
+    if (::kill(pid, SIGUSR1) != 0) {
+        std::cerr << "lenvaro-server: cannot signal process " << pid << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int serve(const CommandLine& commandLine) {
+    const auto startedAt = std::chrono::steady_clock::now();
     setInternalCodePage(localeCodePage());
 
-    // Quit signals are taken by the main thread alone (sigtimedwait below); every thread made
-    // from here on inherits the mask.
-    sigset_t quitSignals;
-    sigemptyset(&quitSignals);
-    sigaddset(&quitSignals, SIGINT);
-    sigaddset(&quitSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
+    // The host's signals are taken by this thread alone (sigtimedwait below), so their work
+    // runs here and not in a handler; every thread made from here on inherits the mask.
+    sigset_t hostSignals;
+    sigemptyset(&hostSignals);
+    sigaddset(&hostSignals, SIGINT);
+    sigaddset(&hostSignals, SIGTERM);
+    sigaddset(&hostSignals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &hostSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+
+    // The guard comes before the command service, so a second start never initialises the
+    // capture library under the running instance's feet. A relaunched copy waits for the
+    // crashed one to be gone instead of giving up at once.
+    InstanceGuard guard(defaultGuardPath());
+    const InstanceGuard::Outcome guarded =
+        commandLine.relaunched ? guard.acquireWithin(kRelaunchPatience) : guard.tryAcquire();
+    if (guarded == InstanceGuard::Outcome::HeldByAnother) return 0;
+    if (guarded == InstanceGuard::Outcome::Failed) {
+        std::cerr << "lenvaro-server: " << guard.error() << std::endl;
+        return 1;
+    }
+
+    AlternateSignalStack hostThreadSignalStack;
+    DailyLog& log = DailyLog::instance();
+    CrashRelaunch relaunch;
+    // Under systemd (which sets INVOCATION_ID) the unit's Restart= brings the service back.
+    const char* invocation = std::getenv("INVOCATION_ID");
+    const bool supervised = invocation != nullptr && invocation[0] != '\0';
+    relaunch.enabled = !commandLine.noRelaunch && !supervised;
+    // The path as the file system stores it, which is already the locale's character set, so
+    // the log line needs no conversion.
+    relaunch.executable = executablePath();
+    relaunch.arguments = {kRelaunchedOption};
+    relaunch.thisIsARelaunch = commandLine.relaunched;
+    installCrashHandler(log, relaunch);
+
+    std::string warnings;
+    const ListenSettings settings = readListenSettings(configurationPath(moduleDirectory()), warnings);
+    if (!warnings.empty()) std::cerr << warnings << std::flush;
+    if (commandLine.relaunched) {
+        // Past the deadline the endpoint tries anyway and reports the port in use.
+        waitForListenPort(settings.address, settings.port, startedAt + kRelaunchPatience);
+    }
 
     std::unique_ptr<ScratchDirectory> scratch;
     try {
@@ -56,28 +158,66 @@ int main() {
     std::atomic<bool> serviceEnded{false};
     bool serviceStarted = false;
     std::thread serviceThread([&] {
-        serviceStarted = serviceThreadMain(server, moduleDirectory());
+        AlternateSignalStack serviceThreadSignalStack;
+        serviceStarted = serviceThreadMain(server, settings);
         serviceEnded = true;
     });
 
     bool quitRequested = false;
+    int waitsSinceOffsetRefresh = 0;
     while (!serviceEnded) {
         const timespec interval{0, 100 * 1000 * 1000};
-        const int signal = sigtimedwait(&quitSignals, nullptr, &interval);
-        if (signal == SIGINT || signal == SIGTERM) {
+        const int signalNumber = sigtimedwait(&hostSignals, nullptr, &interval);
+        if (signalNumber == SIGINT || signalNumber == SIGTERM) {
+            // A crash while closing down must not bring the service back.
+            cancelCrashRelaunch();
             quitRequested = true;
             server.stop();
             break;
         }
+        if (signalNumber == SIGUSR1) resetCardReader();
+        if (++waitsSinceOffsetRefresh >= 10) {
+            // Keeps the crash log's time stamps right across a change of daylight saving time.
+            log.refreshUtcOffset();
+            waitsSinceOffsetRefresh = 0;
+        }
     }
     serviceThread.join();
+    // Background face matches send on their own; they end before the endpoint and the library go.
+    service->stopBackgroundWork();
 
     if (quitRequested) {
-        // Leave the cameras and the library as a clean quit does.
+        // Close both cameras, whichever was opened, and release the library.
         camCloseDev(0);
         camCloseDev(1);
         camUnInitCameraLib();
         return 0;
     }
     return serviceStarted ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const CommandLine commandLine = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!commandLine.error.empty()) {
+        std::cerr << "lenvaro-server: " << commandLine.error << "\n"
+                  << "Try 'lenvaro-server --help'.\n";
+        return 2;
+    }
+    switch (commandLine.action) {
+    case CommandLine::Action::Help:
+        std::cout << usageText();
+        return 0;
+    case CommandLine::Action::Version:
+        std::cout << "lenvaro-server " << LENVARO_VERSION << "\n";
+        return 0;
+    case CommandLine::Action::Quit:
+        return quitRunningInstance();
+    case CommandLine::Action::ResetCardReader:
+        return askForCardReaderReset();
+    case CommandLine::Action::Serve:
+        break;
+    }
+    return serve(commandLine);
 }

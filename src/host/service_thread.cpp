@@ -12,6 +12,10 @@ bool serviceThreadMain(WsServer& server, const std::string& moduleDir) {
     std::string warnings;
     const ListenSettings settings = readListenSettings(configurationPath(moduleDir), warnings);
     if (!warnings.empty()) std::cerr << warnings << std::flush;
+    return serviceThreadMain(server, settings);
+}
+
+bool serviceThreadMain(WsServer& server, const ListenSettings& settings) {
     return server.run(settings.address, settings.port);
 }
 

@@ -6,9 +6,13 @@
 namespace lenvaro {
 
 class WsServer;
+struct ListenSettings;
 
 // Reads cfg/exeCfg.xml beside the executable (warnings to standard error) and runs the endpoint
 // until it stops. Returns false when the endpoint could not start.
 bool serviceThreadMain(WsServer& server, const std::string& moduleDir);
+
+// Runs the endpoint with settings already read. Returns false when it could not start.
+bool serviceThreadMain(WsServer& server, const ListenSettings& settings);
 
 }  // namespace lenvaro

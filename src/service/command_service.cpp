@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "biometrics/face_match_worker.h"
 #include "capture/pictavo.h"
 #include "service/reply.h"
 
@@ -19,7 +20,8 @@ CommandService::CommandService(std::string scratchDirectory, TextSink sink,
     : scratchDirectory_(std::move(scratchDirectory)),
       previewTempPath_(scratchDirectory_ + "/a.jpg"),
       sink_(std::move(sink)),
-      queuedBytes_(std::move(queuedBytes)) {
+      queuedBytes_(std::move(queuedBytes)),
+      faceMatchWorkers_(std::make_unique<FaceMatchWorkers>(*this)) {
     // The permissive default reader: comments allowed, any root accepted (the root is tested
     // afterwards), trailing text ignored.
     // Comments are skipped, not kept: nothing reads them back.
@@ -31,6 +33,7 @@ CommandService::CommandService(std::string scratchDirectory, TextSink sink,
 }
 
 CommandService::~CommandService() {
+    stopBackgroundWork();
     CommandService* self = this;
     theInstance.compare_exchange_strong(self, nullptr);
 }
@@ -101,6 +104,18 @@ float CommandService::argFloat(const char* key) const {
     if (literal.find_first_of(".eE") == std::string::npos) return 0.0f;
     return static_cast<float>(value->asDouble());
 }
+
+std::string CommandService::autoCapturePath() const {
+    std::lock_guard<std::mutex> lock(autoCaptureMutex_);
+    return autoCapturePath_;
+}
+
+void CommandService::setAutoCapturePath(std::string path) {
+    std::lock_guard<std::mutex> lock(autoCaptureMutex_);
+    autoCapturePath_ = std::move(path);
+}
+
+void CommandService::stopBackgroundWork() { faceMatchWorkers_->stop(); }
 
 void CommandService::sendReply(const std::string& name, const std::string& result,
                                bool raw) const {

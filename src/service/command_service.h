@@ -8,9 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "biometrics/feature_slot.h"
+
 namespace lenvaro {
+
+class FaceMatchWorkers;
 
 class CommandService {
 public:
@@ -62,6 +67,26 @@ public:
     std::atomic<int32_t> secondTableDevice{0};
     std::atomic<bool> pdfListReady{true};
 
+    // Auto capture, armed by camStartAutoCapture and read by the library's callback thread.
+    std::atomic<int32_t> autoCaptureCount{0};  // number of the last auto-captured file
+    std::atomic<int32_t> autoCaptureParam{0};  // the event value that triggers a capture
+    // Template of the auto-captured file names; copied whole under a lock.
+    std::string autoCapturePath() const;
+    void setAutoCapturePath(std::string path);
+
+    // Fingerprint feature slots, service thread only: CollectFingerFeature fills one,
+    // CompareFingerFeature compares the two and empties both. They start empty.
+    FeatureSlot featureSlot1;
+    FeatureSlot featureSlot2;
+
+    // The background face matches (camStartAsyMatchFaceBase64Video), which push from threads of
+    // their own.
+    FaceMatchWorkers& faceMatchWorkers() { return *faceMatchWorkers_; }
+    // Ends the work that would still send on its own: each face match worker finishes the
+    // library call it is in and ends without a reply. The host calls this once the endpoint has
+    // stopped and before the endpoint is destroyed; the destructor calls it too.
+    void stopBackgroundWork();
+
 private:
     const Json::Value* argument(const char* key) const;
 
@@ -72,6 +97,9 @@ private:
     std::unique_ptr<Json::CharReader> reader_;
     std::string requestText_;  // kept: number literals are read back from it
     Json::Value request_;
+    mutable std::mutex autoCaptureMutex_;
+    std::string autoCapturePath_;
+    std::unique_ptr<FaceMatchWorkers> faceMatchWorkers_;
 };
 
 }  // namespace lenvaro

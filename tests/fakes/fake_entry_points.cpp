@@ -31,7 +31,11 @@ constexpr size_t kFingerprintMessage = 1024;     // idcardrfidGetOneFingerprintM
 constexpr size_t kSocialCardRecord   = PICTAVO_SOCIAL_CARD_RECORD_SIZE;  // 304
 constexpr size_t kBankCardText       = PICTAVO_BANK_CARD_TEXT_SIZE;      // 108
 constexpr size_t kMagCardRecord      = PICTAVO_MAG_CARD_RECORD_SIZE;     // 1200
-constexpr size_t kIcCardOut          = 1024;     // `out` of every IC card function
+// `out` of the IC card functions: each command passes the size its contract fixes.
+constexpr size_t kIcCardOutShort     = 512;      // PIN verify, change, reload, unblock; debit
+constexpr size_t kIcCardOut          = 1024;     // basic data, HSM keys, writes
+constexpr size_t kIcCardOutRecords   = 2048;     // CamReadDebitRecord
+constexpr size_t kIcCardOutFile      = 20480;    // CamReadCard, CamReadCard_HSM_Step2
 constexpr size_t kFingerprintImage   = 262144;   // fingerprintGetImage image and raw; raw input
 constexpr size_t kFingerprintFeature = 1024;     // fingerprintGetFeature output, contrast inputs
 constexpr size_t kBarcodeResultSet   = sizeof(BarcodeResultSet);         // 84484

@@ -103,7 +103,7 @@ TEST_F(CallLog, OutputBuffersShowWhetherTheWholeAbiSizeWasZeroed) {
     idcardrfidReadIDCard(record.data(), "");
     std::vector<char> answer(51200, 0);
     camUpdataFileHttp("/f.jpg", "http://h/u", "a=1", answer.data());
-    std::vector<char> out(1024, 0);
+    std::vector<char> out(20480, 0);
     CamReadCard(1, 2, "info", "addr", out.data());
 
     EXPECT_THAT(Fake::callLog(),
@@ -111,7 +111,7 @@ TEST_F(CallLog, OutputBuffersShowWhetherTheWholeAbiSizeWasZeroed) {
                             "camGetDevVid(0, null)", "ocrGetBarcodeText(3, zeroed[2048], &2048)",
                             "idcardrfidReadIDCard(zeroed[776], \"\")",
                             "camUpdataFileHttp(\"/f.jpg\", \"http://h/u\", \"a=1\", zeroed[51200])",
-                            "CamReadCard(1, 2, \"info\", \"addr\", zeroed[1024])"));
+                            "CamReadCard(1, 2, \"info\", \"addr\", zeroed[20480])"));
 }
 
 TEST_F(CallLog, InputBuffersAreCopiedIntoTheCall) {

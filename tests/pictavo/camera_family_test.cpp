@@ -174,33 +174,37 @@ TEST_F(CameraFamilyTest, PreviewCallbacksStayWithTheirDevice) {
     EXPECT_EQ(received.calls, 1);
 }
 
-TEST_F(CameraFamilyTest, PipelineWorkOnAPresentDeviceIsNotSupportedNotDone) {
+TEST_F(CameraFamilyTest, WorkThatNeedsFramesNeedsAnOpenDevice) {
     int first = 0;
     Resolution size;
     for (int dev : {0, 1}) {
         SCOPED_TRACE(dev);
-        EXPECT_EQ(family_.capture(dev, "/tmp/x.jpg"), kNotSupported);
-        EXPECT_EQ(family_.setResolution(dev, {640, 480}), kNotSupported);
-        EXPECT_EQ(family_.currentResolution(dev, first, size), kNotSupported);
-        EXPECT_EQ(family_.setMediaType(dev, 0), kNotSupported);
-        EXPECT_EQ(family_.setImageOption(dev, image_option::Dpi{300, 300}), kNotSupported);
-        EXPECT_EQ(family_.control(dev, device_control::AutoFocus{0}), kNotSupported);
-        EXPECT_EQ(family_.startRecord(dev, RecordRequest{"/tmp/x.avi", 0, 0, 0}), kNotSupported);
-        EXPECT_EQ(family_.stopRecord(dev), kNotSupported);
-        EXPECT_EQ(family_.showSettingsWindow(dev, SettingsWindow::kDevice), kNotSupported);
-        EXPECT_EQ(family_.startAutoCapture(dev, 0, 0, ignoreEvent), kNotSupported);
+        EXPECT_EQ(family_.capture(dev, "/tmp/x.jpg"), kNoDevice);
+        EXPECT_EQ(family_.setResolution(dev, {640, 480}), kNoDevice);
+        EXPECT_EQ(family_.currentResolution(dev, first, size), kNoDevice);
+        EXPECT_EQ(family_.setMediaType(dev, 0), kNoDevice);
+        EXPECT_EQ(family_.startRecord(dev, RecordRequest{"/tmp/x.avi", -1, 0, 1}), kNoDevice);
+        EXPECT_EQ(family_.stopRecord(dev), kFailed) << "nothing is being recorded";
+        EXPECT_EQ(family_.startAutoCapture(dev, 0, 0, ignoreEvent), kNoDevice);
         EXPECT_FALSE(family_.deliverAutoCaptureEvent(dev, 1))
             << "auto capture did not start, so its callback is not kept";
+        EXPECT_EQ(family_.showSettingsWindow(dev, SettingsWindow::kDevice), kNotSupported);
+        EXPECT_EQ(family_.setImageOption(dev, image_option::Dpi{300, 300}), kOk)
+            << "settings are kept for the next capture, open or not";
+        EXPECT_EQ(family_.control(dev, device_control::AutoFocus{0}), kNotSupported)
+            << "a device without controls says so";
     }
     EXPECT_EQ(family_.capture(2, "/tmp/x.jpg"), kNoDevice);
     EXPECT_EQ(family_.setImageOption(2, image_option::Dpi{300, 300}), kNoDevice);
     EXPECT_TRUE(logA_->calls.empty());
+
+    ASSERT_EQ(family_.open(1, 0, {640, 480}), kOk);
+    EXPECT_EQ(family_.setResolution(1, {1280, 720}), kNotSupported) << "the device's own answer";
 }
 
 TEST_F(CameraFamilyTest, BookCaptureNeedsAnOpenDevice) {
     EXPECT_EQ(family_.captureBook("/tmp/a.jpg", "/tmp/b.jpg"), kNoDevice);
-    ASSERT_EQ(family_.open(1, 0, {640, 480}), kOk);
-    EXPECT_EQ(family_.captureBook("/tmp/a.jpg", "/tmp/b.jpg"), kNotSupported);
+    EXPECT_EQ(family_.setRemoveFinger(1), kOk);
 }
 
 TEST_F(CameraFamilyTest, FramesCanBeDeliveredWhileOtherThreadsOpenAndClose) {

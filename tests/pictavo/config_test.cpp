@@ -65,14 +65,14 @@ TEST(LoadConfig, AValidFileIsKeptWhole) {
     const std::string path = dir.write("simulator.json", R"({
         // Comments are allowed.
         "families": {"camera": false, "signpad": true},
-        "cameras": [{"name": "Desk camera"}]
+        "scanners": [{"name": "Desk scanner"}]
     })");
     const ConfigResult result = loadConfig(path);
     ASSERT_EQ(result.state, State::kLoaded) << result.error;
     EXPECT_FALSE(result.config.familyEnabled("camera"));
     EXPECT_TRUE(result.config.familyEnabled("signpad"));
     EXPECT_TRUE(result.config.familyEnabled("cards")) << "families not named stay enabled";
-    EXPECT_EQ(result.config.document["cameras"][0]["name"].asString(), "Desk camera")
+    EXPECT_EQ(result.config.document["scanners"][0]["name"].asString(), "Desk scanner")
         << "sections the library does not read yet are kept for the families";
 }
 

@@ -50,6 +50,9 @@ struct ServerOptions {
     std::string library = LENVARO_BUILTIN_LIBRARY;  // the libpictavo.so put beside it
     std::optional<std::string> configXml = std::string("<exeInfo><port>0</port></exeInfo>");
     std::map<std::string, std::string> environment;
+    // cfg/simulator.json for the built-in library; none when empty. By default the simulated
+    // cameras are off, so that a server is the computer without a camera unless a test asks.
+    std::optional<std::string> simulatorJson = std::string(R"({"cameras": {"simulated": false}})");
 };
 
 class ServerProcess {
@@ -65,7 +68,12 @@ public:
             mkdir(root_.file("cfg").c_str(), 0700);
             std::ofstream(root_.file("cfg/exeCfg.xml")) << *options_.configXml;
         }
+        if (options_.simulatorJson) {
+            mkdir(root_.file("cfg").c_str(), 0700);
+            std::ofstream(root_.file("cfg/simulator.json")) << *options_.simulatorJson;
+        }
         mkdir(tmp().c_str(), 0700);
+        mkdir(runtimeDir().c_str(), 0700);
     }
 
     ~ServerProcess() { stop(); }
@@ -75,6 +83,8 @@ public:
         options_.environment[name] = value;
     }
     std::string tmp() const { return root_.file("tmp"); }
+    // XDG_RUNTIME_DIR of the process (unless the options name another).
+    std::string runtimeDir() const { return root_.file("run"); }
     std::string fakeLog() const { return root_.file("calls.log"); }
 
     // Starts the process and waits for its "listening on" line. Returns the port, or 0 when the
@@ -90,6 +100,9 @@ public:
             dup2(err, STDERR_FILENO);
             close(out[0]);
             setenv("TMPDIR", tmp().c_str(), 1);
+            // A private runtime directory: the single-instance guard lives there, so servers
+            // of parallel tests do not take each other for a running instance.
+            setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
             setenv("PICTAVO_FAKE_LOG", fakeLog().c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);

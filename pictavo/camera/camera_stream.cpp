@@ -1,0 +1,269 @@
+// The frames of one camera: captures, recording, auto capture and the preview callback.
+#include "pictavo/camera/camera_stream.h"
+
+#include "pictavo/camera/audio_devices.h"
+#include "pictavo/camera/capture_pipeline.h"
+#include "pictavo/status.h"
+
+namespace pictavo {
+namespace {
+
+constexpr int kRecordingQuality = 75;
+
+// Nearest-neighbour resampling, for frames that arrive at another size than the recording's.
+Frame resampled(const Frame& frame, Resolution size) {
+    Frame out;
+    out.width = size.width;
+    out.height = size.height;
+    out.pixels.resize(static_cast<size_t>(size.width) * static_cast<size_t>(size.height) * 3);
+    for (int y = 0; y < size.height; ++y) {
+        const uint8_t* in =
+            frame.row(static_cast<int>(static_cast<long>(y) * frame.height / size.height));
+        uint8_t* row = out.row(y);
+        for (int x = 0; x < size.width; ++x) {
+            const uint8_t* p =
+                in + static_cast<size_t>(static_cast<long>(x) * frame.width / size.width) * 3;
+            row[3 * x] = p[0];
+            row[3 * x + 1] = p[1];
+            row[3 * x + 2] = p[2];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> CameraStream::videoEncoders() { return {"MJPG (Motion-JPEG in AVI)"}; }
+
+CameraStream::CameraStream(int framesPerSecond) : framesPerSecond_(framesPerSecond) {}
+
+std::unique_ptr<PageChangeDetector> CameraStream::makeDetector(bool sensitive) const {
+    // A page counts as at rest after half a second without change.
+    return std::make_unique<PageChangeDetector>(std::chrono::milliseconds(500), sensitive);
+}
+
+CameraStream::~CameraStream() {
+    std::lock_guard<std::mutex> lock(recorderMutex_);
+    if (recorder_) recorder_->close();
+}
+
+void CameraStream::started() {
+    {
+        std::lock_guard<std::mutex> lock(frameMutex_);
+        streaming_ = true;
+        sequence_ = 0;
+        expected_ = Resolution{};
+    }
+    // Auto capture takes a fresh look at whatever page lies there now.
+    std::lock_guard<std::mutex> lock(detectorMutex_);
+    if (detector_) detector_ = makeDetector(sensitive_);
+}
+
+void CameraStream::stopped() {
+    {
+        std::lock_guard<std::mutex> lock(frameMutex_);
+        streaming_ = false;
+        sequence_ = 0;
+        latest_.pixels.clear();
+        latest_.pixels.shrink_to_fit();
+    }
+    frameArrived_.notify_all();
+    std::lock_guard<std::mutex> lock(recorderMutex_);
+    if (recorder_) {
+        // The recording ends with the camera; the next camStopRecord reports how it went.
+        finishedRecordStatus_ = recorder_->close();
+        finishedRecordPending_ = true;
+        recorder_.reset();
+        recording_.store(false);
+    }
+}
+
+void CameraStream::expectSize(Resolution size) {
+    std::lock_guard<std::mutex> lock(frameMutex_);
+    expected_ = size;
+}
+
+bool CameraStream::streaming() const {
+    std::lock_guard<std::mutex> lock(frameMutex_);
+    return streaming_;
+}
+
+void CameraStream::onFrame(Frame& frame) {
+    // Everything that reads the frame happens before it is swapped into latest_.
+    std::vector<uint8_t> recorded;
+    bool recordThis = false;
+    if (recording_.load()) {
+        Resolution size;
+        {
+            std::lock_guard<std::mutex> lock(recorderMutex_);
+            size = recordSize_;
+        }
+        if (size.width == frame.width && size.height == frame.height)
+            recordThis = encodeFrame(frame, kRecordingQuality, recorded);
+        else if (size.width > 0)
+            recordThis = encodeFrame(resampled(frame, size), kRecordingQuality, recorded);
+    }
+    const auto takenAt = AviWriter::Clock::now();
+
+    bool newPage = false;
+    {
+        std::lock_guard<std::mutex> lock(detectorMutex_);
+        if (detector_) newPage = detector_->feed(frame, takenAt);
+    }
+
+    PreviewFrameCallback* preview = preview_.load();
+    if (preview != nullptr) previewCopy_ = frame.pixels;
+    const int width = frame.width;
+    const int height = frame.height;
+
+    {
+        std::lock_guard<std::mutex> lock(frameMutex_);
+        latest_.width = frame.width;
+        latest_.height = frame.height;
+        latest_.pixels.swap(frame.pixels);
+        ++sequence_;
+    }
+    frameArrived_.notify_all();
+
+    if (recordThis) {
+        std::lock_guard<std::mutex> lock(recorderMutex_);
+        if (recorder_) recorder_->addFrame(recorded, takenAt);
+    }
+    // The new page is the latest frame by now, so a capture the callback makes gets it.
+    if (newPage) deliverAutoCaptureEvent(autoCaptureParam_.load());
+    if (preview != nullptr) preview(previewCopy_.data(), width, height, 0);
+}
+
+int CameraStream::latestFrame(Frame& frame, std::chrono::milliseconds wait) const {
+    std::unique_lock<std::mutex> lock(frameMutex_);
+    if (!streaming_) return kNoDevice;
+    const auto ready = [this] {
+        const bool expected =
+            (expected_.width == 0 && expected_.height == 0) ||
+            (latest_.width == expected_.width && latest_.height == expected_.height);
+        return !streaming_ || (sequence_ > 0 && expected);
+    };
+    if (!frameArrived_.wait_for(lock, wait, ready)) return kFailed;
+    if (!streaming_) return kNoDevice;
+    frame = latest_;
+    return kOk;
+}
+
+int CameraStream::applyOption(const ImageOption& option) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return applyImageOption(settings_, option);
+}
+
+CaptureSettings CameraStream::settings() const {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return settings_;
+}
+
+int CameraStream::capture(const std::string& path) {
+    Frame frame;
+    const int status = latestFrame(frame);
+    if (status != kOk) return status;
+    std::vector<uint8_t> jpeg;
+    const int rendered = renderCapture(frame, settings(), jpeg);
+    if (rendered != kOk) return rendered;
+    return writeFileAtomically(path, jpeg);
+}
+
+int CameraStream::captureBook(const std::string& leftPath, const std::string& rightPath,
+                              bool removeFingers) {
+    Frame frame;
+    const int status = latestFrame(frame);
+    if (status != kOk) return status;
+    std::vector<uint8_t> left, right;
+    const int rendered = renderBookPages(frame, settings(), removeFingers, left, right);
+    if (rendered != kOk) return rendered;
+    const int first = writeFileAtomically(leftPath, left);
+    if (first != kOk) return first;
+    return writeFileAtomically(rightPath, right);
+}
+
+bool CameraStream::deliverPreviewFrame(uint8_t* pixels, int width, int height) {
+    PreviewFrameCallback* callback = preview_.load();
+    if (callback == nullptr) return false;
+    callback(pixels, width, height, 0);
+    return true;
+}
+
+int CameraStream::startAutoCapture(int type, int param, AutoCaptureCallback* callback) {
+    if (callback == nullptr) return kInvalidArgument;
+    {
+        std::lock_guard<std::mutex> lock(detectorMutex_);
+        sensitive_ = type == 1;
+        detector_ = makeDetector(sensitive_);
+    }
+    autoCaptureParam_.store(param);
+    autoCapture_.store(callback);
+    return kOk;
+}
+
+int CameraStream::stopAutoCapture() {
+    autoCapture_.store(nullptr);
+    std::lock_guard<std::mutex> lock(detectorMutex_);
+    detector_.reset();
+    return kOk;
+}
+
+bool CameraStream::deliverAutoCaptureEvent(int event) {
+    AutoCaptureCallback* callback = autoCapture_.load();
+    if (callback == nullptr) return false;
+    callback(event);
+    return true;
+}
+
+int CameraStream::startRecord(const RecordRequest& request,
+                              const std::vector<std::string>& audioDevices) {
+    const std::vector<std::string> encoders = videoEncoders();
+    if (request.videoFormat < 0 || static_cast<size_t>(request.videoFormat) >= encoders.size())
+        return kInvalidArgument;
+    bool silentAudio = false;
+    if (request.microphone >= 0) {
+        if (static_cast<size_t>(request.microphone) >= audioDevices.size()) return kInvalidArgument;
+        // Sound from the system's own devices is not recorded; the simulated microphone's
+        // silence is.
+        if (audioDevices[static_cast<size_t>(request.microphone)] != kSimulatedMicrophone)
+            return kNotSupported;
+        silentAudio = true;
+    }
+    Frame frame;
+    const int status = latestFrame(frame);
+    if (status != kOk) return status;
+
+    std::lock_guard<std::mutex> lock(recorderMutex_);
+    if (recorder_) return kFailed;  // one recording at a time
+    auto writer = std::make_unique<AviWriter>();
+    const int opened =
+        writer->open(request.path, frame.width, frame.height, framesPerSecond_, silentAudio);
+    if (opened != kOk) return opened;
+    recorder_ = std::move(writer);
+    recordSize_ = {frame.width, frame.height};
+    finishedRecordPending_ = false;
+    recording_.store(true);
+    return kOk;
+}
+
+int CameraStream::stopRecord() {
+    std::lock_guard<std::mutex> lock(recorderMutex_);
+    if (!recorder_) {
+        if (!finishedRecordPending_) return kFailed;  // nothing is being recorded
+        finishedRecordPending_ = false;
+        return finishedRecordStatus_;
+    }
+    recording_.store(false);
+    const int status = recorder_->close();
+    recorder_.reset();
+    return status;
+}
+
+void CameraStream::reset() {
+    preview_.store(nullptr);
+    stopAutoCapture();
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    settings_ = CaptureSettings{};
+}
+
+}  // namespace pictavo

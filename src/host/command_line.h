@@ -1,0 +1,31 @@
+// The command line of lenvaro-server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lenvaro {
+
+// Given by a crash handler to the copy it starts (not meant to be typed).
+constexpr const char* kRelaunchedOption = "--relaunched";
+
+struct CommandLine {
+    enum class Action {
+        Serve,            // run the service
+        Help,             // --help
+        Version,          // --version
+        Quit,             // --quit: ask the running instance to quit, wait for it
+        ResetCardReader,  // --reset-card-reader: ask the running instance to reset the reader
+    };
+    Action action = Action::Serve;
+    bool noRelaunch = false;  // --no-relaunch
+    bool relaunched = false;  // --relaunched
+    std::string error;        // set when the line cannot be understood
+};
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments);  // without argv[0]
+
+// The text --help prints.
+std::string usageText();
+
+}  // namespace lenvaro

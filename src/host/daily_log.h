@@ -1,0 +1,86 @@
+// The daily log: one append-only text file per day in <temporary folder>/Lenvaro1, opened on
+// its first line and kept open. Its only writer in the service is the crash handler, so writing
+// a line is async-signal-safe: no allocation, no locks, no stdio.
+#pragma once
+
+#include <time.h>
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+
+namespace lenvaro {
+
+// Local calendar time to the millisecond.
+struct LocalTime {
+    int year = 1970;
+    int month = 1;  // 1-12
+    int day = 1;    // 1-31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+};
+
+// The wall-clock time `now` shifted by a known UTC offset, broken down by arithmetic alone
+// (localtime_r may take locks and read files, which a signal handler must not).
+LocalTime localTimeAt(const timespec& now, long utcOffsetSeconds);
+
+// The offset of local time from UTC at `when`, as the time zone database says (not
+// async-signal-safe).
+long utcOffsetAt(time_t when);
+
+// Longest line on disk, line end included.
+constexpr size_t kMaxLogLineBytes = 2047;
+
+// Formats "YYYY-MM-DD HH:MM:SS:ms: text" followed by CR LF into out (capacity bytes, zero
+// terminated). Milliseconds are not padded (7 stays 7). A line feed inside the text is
+// written as CR LF, so every line of the file ends the same way. The text is cut so that the
+// whole line, its CR LF included, fits min(capacity - 1, kMaxLogLineBytes) bytes: a long text
+// never swallows its line end. Returns the line's length.
+size_t formatLogLine(char* out, size_t capacity, const LocalTime& time, const char* text);
+
+// "YYYY-MM-DD.log" into out (at least 16 bytes). Returns the length.
+size_t formatLogFileName(char* out, size_t capacity, const LocalTime& time);
+
+class DailyLog {
+public:
+    // The process's log in <temporary folder>/Lenvaro1. The first call prepares it (folder
+    // path, banner in the internal code page, local time offset) and must come from ordinary
+    // code before any signal handler relies on it; the file is opened at the first line.
+    static DailyLog& instance();
+
+    // A log in `folder` (tests). Set the internal code page before: the banner is converted
+    // here.
+    explicit DailyLog(std::string folder);
+    DailyLog(const DailyLog&) = delete;
+    DailyLog& operator=(const DailyLog&) = delete;
+    ~DailyLog();
+
+    // Writes one time-stamped line (text in the internal code page) and hands it to the
+    // system at once. The first line of the process creates the folder and the day's file and
+    // writes the two banner lines before it. Does nothing when the file could not be opened.
+    // Async-signal-safe, and safe from several threads at once.
+    void writeLine(const char* text);
+
+    // Re-reads the local time offset (for a change of daylight saving time while running).
+    // Ordinary code only; the host calls it from its loop.
+    void refreshUtcOffset();
+
+    const std::string& folder() const { return folder_; }
+
+private:
+    int openFile();  // the day's file, or -1
+    void writeFormatted(int fd, const char* text);
+
+    enum : int { kClosed = 0, kOpening = 1, kReady = 2 };
+
+    std::string folder_;
+    std::string bannerTitle_;    // both in the internal code page, prepared up front
+    std::string bannerBuilt_;
+    std::atomic<long> utcOffset_{0};
+    std::atomic<int> state_{kClosed};
+    std::atomic<int> fd_{-1};
+};
+
+}  // namespace lenvaro

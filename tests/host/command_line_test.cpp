@@ -1,0 +1,53 @@
+#include "host/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace lenvaro {
+namespace {
+
+using Action = CommandLine::Action;
+
+TEST(CommandLineParsing, NoArgumentsServesWithRelaunch) {
+    const CommandLine line = parseCommandLine({});
+    EXPECT_EQ(line.action, Action::Serve);
+    EXPECT_FALSE(line.noRelaunch);
+    EXPECT_FALSE(line.relaunched);
+    EXPECT_EQ(line.error, "");
+}
+
+TEST(CommandLineParsing, ReadsEachActionAndServingOption) {
+    EXPECT_EQ(parseCommandLine({"--quit"}).action, Action::Quit);
+    EXPECT_EQ(parseCommandLine({"--reset-card-reader"}).action, Action::ResetCardReader);
+    EXPECT_EQ(parseCommandLine({"--help"}).action, Action::Help);
+    EXPECT_EQ(parseCommandLine({"-h"}).action, Action::Help);
+    EXPECT_EQ(parseCommandLine({"--version"}).action, Action::Version);
+    EXPECT_EQ(parseCommandLine({"--quit", "--quit"}).action, Action::Quit);
+
+    const CommandLine serving = parseCommandLine({"--no-relaunch", kRelaunchedOption});
+    EXPECT_EQ(serving.action, Action::Serve);
+    EXPECT_TRUE(serving.noRelaunch);
+    EXPECT_TRUE(serving.relaunched);
+    EXPECT_EQ(serving.error, "");
+}
+
+TEST(CommandLineParsing, RefusesUnknownOptionsAndConflicts) {
+    EXPECT_EQ(parseCommandLine({"--quiet"}).error, "unknown option --quiet");
+    EXPECT_EQ(parseCommandLine({"quit"}).error, "unknown option quit");
+    EXPECT_EQ(parseCommandLine({"--no-relaunch", "-x"}).error, "unknown option -x");
+    EXPECT_NE(parseCommandLine({"--quit", "--reset-card-reader"}).error, "");
+    EXPECT_NE(parseCommandLine({"--version", "--help"}).error, "");
+    EXPECT_NE(parseCommandLine({"--quit", "--no-relaunch"}).error, "");
+    EXPECT_NE(parseCommandLine({"--reset-card-reader", kRelaunchedOption}).error, "");
+}
+
+TEST(CommandLineParsing, HelpNamesEveryOptionAUserCanGive) {
+    const std::string usage = usageText();
+    for (const char* option : {"--no-relaunch", "--quit", "--reset-card-reader", "--help", "--version",
+                               "SIGTERM", "SIGUSR1", "Lenvaro1"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(usage.find(kRelaunchedOption), std::string::npos) << "internal option stays out of the help";
+}
+
+}  // namespace
+}  // namespace lenvaro

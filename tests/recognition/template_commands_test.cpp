@@ -1,0 +1,110 @@
+// The template recognition commands through the recording fake, names with their trailing
+// spaces included.
+#include <gtest/gtest.h>
+
+#include "fake_pictavo.h"
+#include "service_harness.h"
+
+namespace lenvaro {
+namespace {
+
+using lenvaro::testing::ServiceHarness;
+using pictavo_fake::Fake;
+using pictavo_fake::Outcome;
+using Texts = std::vector<std::string>;
+
+class TemplateCommands : public ::testing::Test {
+  protected:
+    Texts request(const std::string& text) { return harness_.request(text); }
+    ServiceHarness harness_;
+};
+
+TEST_F(TemplateCommands, NamesWithoutTheirTrailingSpaceGetNoReply) {
+    EXPECT_TRUE(request(R"({"FuncName":"otrGetTemplateCount"})").empty());
+    EXPECT_TRUE(request(R"({"FuncName":"otrGetTemplateInfo"})").empty());
+    EXPECT_TRUE(request(R"({"FuncName":"OtrRecog"})").empty());
+    EXPECT_TRUE(request(R"({"FuncName":"otrRecog "})").empty());
+    EXPECT_TRUE(harness_.calls().empty());
+}
+
+TEST_F(TemplateCommands, UnInitRepliesItsStatus) {
+    Fake::program("otrUnInit", Outcome::returns(-6));
+    EXPECT_EQ(request(R"({"FuncName":"otrUnInit"})"),
+              Texts{R"({"FuncName":"otrUnInit","result":"-6"})"});
+}
+
+TEST_F(TemplateCommands, TemplateCountEchoesTheNameWithItsSpace) {
+    Fake::program("otrGetTemplateCount", Outcome::returns(-1).withInts({4}));
+    EXPECT_EQ(request(R"({"FuncName":"otrGetTemplateCount "})"),
+              Texts{R"({"FuncName":"otrGetTemplateCount ","result":"4"})"});
+    Fake::program("otrGetTemplateCount", Outcome::returns(0));
+    EXPECT_EQ(request(R"({"FuncName":"otrGetTemplateCount "})"),
+              Texts{R"({"FuncName":"otrGetTemplateCount ","result":"0"})"});
+    EXPECT_EQ(harness_.calls(), Texts({"otrGetTemplateCount(&0)", "otrGetTemplateCount(&0)"}));
+}
+
+TEST_F(TemplateCommands, TemplateInfoIsAnUnescapedObjectText) {
+    Fake::program("otrGetTemplateInfo", Outcome::returns(0).withTexts({"T1"}));
+    EXPECT_EQ(request(R"({"FuncName":"otrGetTemplateInfo ","argument":{"index":3}})"),
+              Texts{R"({"FuncName":"otrGetTemplateInfo ","result":"{"TemplateName":"T1"}"})"});
+    EXPECT_EQ(harness_.calls(), Texts{"otrGetTemplateInfo(3, zeroed[1024], &1024)"});
+}
+
+TEST_F(TemplateCommands, TemplateInfoFailureIsAnErrorObject) {
+    Fake::program("otrGetTemplateInfo", Outcome::returns(-2).withTexts({"ignored"}));
+    EXPECT_EQ(request(R"({"FuncName":"otrGetTemplateInfo "})"),
+              Texts{R"({"FuncName":"otrGetTemplateInfo ","result":"{"errorCode":"-2"}"})"});
+}
+
+TEST_F(TemplateCommands, TemplateInfoKeepsANameOfAFullBuffer) {
+    const std::string name(1023, 'n');
+    Fake::program("otrGetTemplateInfo", Outcome::returns(0).withTexts({name}));
+    EXPECT_EQ(request(R"({"FuncName":"otrGetTemplateInfo "})"),
+              Texts{R"({"FuncName":"otrGetTemplateInfo ","result":"{"TemplateName":")" + name +
+                    R"("}"})"});
+}
+
+TEST_F(TemplateCommands, RecogJoinsTheFieldsInOrder) {
+    Fake::program("otrRecog", Outcome::returns(0));
+    Fake::program("otrGetResultCount", Outcome::returns(0).withInts({2}));
+    Fake::programSequence("otrGetResultInfo",
+                          {Outcome().withTexts({"Name", "Li"}), Outcome().withTexts({"No", "7"})});
+    EXPECT_EQ(
+        request(R"({"FuncName":"OtrRecog ","argument":{"index":1,"strimagePath":"/f/form.jpg"}})"),
+        Texts{R"({"FuncName":"OtrRecog ","result":"{"Name":"Li","No":"7"}"})"});
+    EXPECT_EQ(harness_.calls(), Texts({R"(otrRecog(1, "/f/form.jpg"))", "otrGetResultCount(&0)",
+                                       "otrGetResultInfo(0, zeroed[1024], zeroed[10000])",
+                                       "otrGetResultInfo(1, zeroed[1024], zeroed[10000])"}));
+}
+
+TEST_F(TemplateCommands, RecogWithoutFieldsIsAnEmptyObject) {
+    EXPECT_EQ(request(R"({"FuncName":"OtrRecog "})"),
+              Texts{R"({"FuncName":"OtrRecog ","result":"{}"})"});
+    EXPECT_EQ(harness_.calls(), Texts({R"(otrRecog(0, ""))", "otrGetResultCount(&0)"}));
+}
+
+TEST_F(TemplateCommands, RecogFailureSkipsTheResultsAndNamesTheFailingStatus) {
+    Fake::program("otrRecog", Outcome::returns(-1));
+    EXPECT_EQ(request(R"({"FuncName":"OtrRecog ","argument":{"index":0,"strimagePath":"x"}})"),
+              Texts{R"({"FuncName":"OtrRecog ","result":"{"errorCode":"-1"}"})"});
+    EXPECT_EQ(harness_.calls(), Texts{R"(otrRecog(0, "x"))"});
+
+    Fake::clearCalls();
+    Fake::program("otrRecog", Outcome::returns(0));
+    Fake::program("otrGetResultCount", Outcome::returns(-5).withInts({3}));
+    EXPECT_EQ(request(R"({"FuncName":"OtrRecog ","argument":{"index":0,"strimagePath":"x"}})"),
+              Texts{R"({"FuncName":"OtrRecog ","result":"{"errorCode":"-5"}"})"});
+    EXPECT_EQ(harness_.calls(), Texts({R"(otrRecog(0, "x"))", "otrGetResultCount(&0)"}));
+}
+
+TEST_F(TemplateCommands, RecogZeroesBothBuffersForEveryField) {
+    // A field the library leaves untouched reads as empty, not as the field before it.
+    Fake::program("otrGetResultCount", Outcome().withInts({2}));
+    Fake::programSequence("otrGetResultInfo",
+                          {Outcome().withTexts({"Name", "Li"}), Outcome::returns(-2)});
+    EXPECT_EQ(request(R"({"FuncName":"OtrRecog "})"),
+              Texts{R"({"FuncName":"OtrRecog ","result":"{"Name":"Li","":""}"})"});
+}
+
+}  // namespace
+}  // namespace lenvaro

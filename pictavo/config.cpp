@@ -174,6 +174,9 @@ std::string readCameraSettings(const Json::Value& section, const std::string& di
         if (key == "simulated") {
             if (!section[key].isBool()) return "\"simulated\" is not true or false";
             settings.simulated = section[key].asBool();
+        } else if (key == "real") {
+            if (!section[key].isBool()) return "\"real\" is not true or false";
+            settings.real = section[key].asBool();
         } else if (key == "frameRate") {
             error = readInteger(section, "frameRate", 1, 60, settings.frameRate);
         } else if (key == "pageTurnSeconds") {

@@ -27,6 +27,7 @@ struct SimulatedCameraSettings {
 // The "cameras" section: the simulated cameras and how they behave.
 struct CameraSettings {
     bool simulated = true;     // false: no simulated camera at all
+    bool real = true;          // false: no real (V4L2) camera is looked for
     int frameRate = 15;        // frames per second, 1 .. 60
     int pageTurnSeconds = 4;   // seconds between page turns while auto capture runs, 1 .. 3600
     SimulatedCameraSettings document;  // the document camera (index 0 among the simulated)

@@ -6,6 +6,8 @@
 #include "pictavo/biometrics/fingerprint_settings.h"
 #include "pictavo/biometrics/simulated_fingerprint_sensor.h"
 #include "pictavo/camera/simulated_camera.h"
+#include "pictavo/camera/v4l2_camera_scanner.h"
+#include "pictavo/camera/v4l2_enumeration.h"
 #include "pictavo/cards/card_settings.h"
 #include "pictavo/cards/simulated_card_reader.h"
 #include "pictavo/cards/simulated_ic_card_reader.h"
@@ -15,13 +17,14 @@
 namespace pictavo {
 
 Devices findDevices(const Config& config) {
-    // No family can find a device yet. Each family adds its finder here, guarded by
-    // config.familyEnabled(<family>): real devices first (V4L2 cameras, ...), then the simulated
-    // ones the configuration describes.
+    // Each family adds its finder here, guarded by config.familyEnabled(<family>): real devices
+    // first (V4L2 cameras, ...), then the simulated ones the configuration describes.
     Devices devices;
-    // No camera is looked for on this system yet; the simulated ones stand in unless the
-    // configuration turns them off.
+    // Real (V4L2) cameras are scanned for on every device count and listed first; the simulated
+    // ones follow unless the configuration turns them off.
     if (config.familyEnabled("camera")) {
+        if (config.cameraSettings().real)
+            devices.cameraScanner = makeV4l2Scanner(v4l2Root(), systemV4l2Io());
         std::vector<std::string> problems;
         for (auto& camera : makeSimulatedCameras(config.cameraSettings(), problems))
             devices.cameras.push_back(std::move(camera));
@@ -61,7 +64,7 @@ Devices findDevices(const Config& config) {
 }
 
 Registry::Registry(Devices devices)
-    : cameras_(std::move(devices.cameras)),
+    : cameras_(std::move(devices.cameras), std::move(devices.cameraScanner)),
       cardReader_(orNone<NoCardReader>(std::move(devices.cardReader))),
       icCardReader_(orNone<NoIcCardReader>(std::move(devices.icCardReader))),
       fingerprintSensor_(orNone<NoFingerprintSensor>(std::move(devices.fingerprintSensor))),

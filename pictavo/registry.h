@@ -27,6 +27,8 @@ std::unique_ptr<Interface> orNone(std::unique_ptr<Interface> part) {
 // What was found; a null pointer (or no camera) means that family has no device attached.
 struct Devices {
     std::vector<std::unique_ptr<Camera>> cameras;
+    // Cameras that come and go (V4L2), listed before `cameras`; null when none are looked for.
+    std::unique_ptr<CameraScanner> cameraScanner;
     std::unique_ptr<CardReader> cardReader;
     std::unique_ptr<IcCardReader> icCardReader;
     std::unique_ptr<FingerprintSensor> fingerprintSensor;

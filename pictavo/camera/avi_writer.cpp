@@ -38,6 +38,24 @@ struct Bytes {
         for (int i = 0; i < 4; ++i)
             data[static_cast<size_t>(at + i)] = static_cast<uint8_t>(v >> (8 * i));
     }
+    // "LIST", its size (set by endList) and its type; returns where the size goes.
+    long beginList(uint32_t type) {
+        u32(fourcc("LIST"));
+        const long sizeAt = here();
+        u32(0);
+        u32(type);
+        return sizeAt;
+    }
+    void endList(long sizeAt) { set32(sizeAt, static_cast<uint32_t>(here() - sizeAt - 4)); }
+    // A stream header chunk; returns where its fields start.
+    long streamHeader(uint32_t type, uint32_t handler) {
+        u32(fourcc("strh"));
+        u32(56);
+        const long fieldsAt = here();
+        u32(type);
+        u32(handler);
+        return fieldsAt;
+    }
 };
 
 }  // namespace
@@ -73,10 +91,7 @@ int AviWriter::open(const std::string& path, int width, int height, int framesPe
     h.u32(0);  // file size - 8, fixed at close
     h.u32(fourcc("AVI "));
 
-    h.u32(fourcc("LIST"));
-    const long hdrlSize = h.here();
-    h.u32(0);
-    h.u32(fourcc("hdrl"));
+    const long hdrlSize = h.beginList(fourcc("hdrl"));
 
     h.u32(fourcc("avih"));
     h.u32(56);
@@ -94,15 +109,8 @@ int AviWriter::open(const std::string& path, int width, int height, int framesPe
     for (int i = 0; i < 4; ++i) h.u32(0);
 
     // The video stream.
-    h.u32(fourcc("LIST"));
-    const long videoStrl = h.here();
-    h.u32(0);
-    h.u32(fourcc("strl"));
-    h.u32(fourcc("strh"));
-    h.u32(56);
-    videoStrhOffset_ = h.here();
-    h.u32(fourcc("vids"));
-    h.u32(fourcc("MJPG"));
+    const long videoStrl = h.beginList(fourcc("strl"));
+    videoStrhOffset_ = h.streamHeader(fourcc("vids"), fourcc("MJPG"));
     h.u32(0);                                   // flags
     h.u16(0);                                   // priority
     h.u16(0);                                   // language
@@ -128,18 +136,11 @@ int AviWriter::open(const std::string& path, int width, int height, int framesPe
     h.u32(fourcc("MJPG"));
     h.u32(static_cast<uint32_t>(width_) * static_cast<uint32_t>(height_) * 3);
     for (int i = 0; i < 4; ++i) h.u32(0);
-    h.set32(videoStrl, static_cast<uint32_t>(h.here() - videoStrl - 4));
+    h.endList(videoStrl);
 
     if (audio_) {
-        h.u32(fourcc("LIST"));
-        const long audioStrl = h.here();
-        h.u32(0);
-        h.u32(fourcc("strl"));
-        h.u32(fourcc("strh"));
-        h.u32(56);
-        audioStrhOffset_ = h.here();
-        h.u32(fourcc("auds"));
-        h.u32(0);  // handler: PCM needs none
+        const long audioStrl = h.beginList(fourcc("strl"));
+        audioStrhOffset_ = h.streamHeader(fourcc("auds"), 0);  // PCM needs no handler
         h.u32(0);
         h.u16(0);
         h.u16(0);
@@ -161,14 +162,11 @@ int AviWriter::open(const std::string& path, int width, int height, int framesPe
         h.u16(kAudioBlock);
         h.u16(16);  // bits per sample
         h.u16(0);
-        h.set32(audioStrl, static_cast<uint32_t>(h.here() - audioStrl - 4));
+        h.endList(audioStrl);
     }
-    h.set32(hdrlSize, static_cast<uint32_t>(h.here() - hdrlSize - 4));
+    h.endList(hdrlSize);
 
-    h.u32(fourcc("LIST"));
-    moviListOffset_ = h.here();
-    h.u32(0);  // fixed at close
-    h.u32(fourcc("movi"));
+    moviListOffset_ = h.beginList(fourcc("movi"));  // its size is fixed at close
 
     if (std::fwrite(h.data.data(), 1, h.data.size(), file_.get()) != h.data.size()) {
         file_.reset();

@@ -43,6 +43,9 @@ struct Frame {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> pixels;
+    // The camera's own JPEG of these pixels, when it sends JPEG frames (Motion-JPEG); empty
+    // otherwise. A capture that changes no pixel saves it rather than encoding anew.
+    std::vector<uint8_t> jpeg;
 
     size_t rowBytes() const { return static_cast<size_t>(width) * 3; }
     // The row `y` counted from the top of the picture.
@@ -59,6 +62,9 @@ class FrameSink {
     // The sink may swap the pixel buffer out (keeping the frame without a copy); the camera then
     // renders its next frame into whatever buffer `frame` holds on return.
     virtual void onFrame(Frame& frame) = 0;
+    // The device stopped delivering by itself (it was unplugged): no frame comes before the
+    // next open(). Called on the camera's thread, after its last onFrame().
+    virtual void onDeviceLost() {}
 };
 
 // A direct command to the device rather than a setting of the pipeline.

@@ -1,6 +1,7 @@
 // The camera family over the devices the registry found.
 #include "pictavo/camera/camera_family.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "pictavo/camera/audio_devices.h"
@@ -19,6 +20,7 @@ struct CameraFamily::Slot {
     const std::unique_ptr<Camera> camera;
     std::mutex mutex;   // one device operation at a time
     bool open = false;  // guarded by mutex
+    std::string identity;  // of a scanned camera; "" for a fixed one
 
     // Stops the device; the stream learns of it once no frame can arrive any more.
     int closeLocked() {
@@ -29,25 +31,84 @@ struct CameraFamily::Slot {
     }
 };
 
-CameraFamily::CameraFamily(std::vector<std::unique_ptr<Camera>> cameras) {
+CameraFamily::CameraFamily(std::vector<std::unique_ptr<Camera>> cameras,
+                           std::unique_ptr<CameraScanner> scanner)
+    : scanner_(std::move(scanner)) {
     slots_.reserve(cameras.size());
     for (auto& camera : cameras) {
-        if (camera) slots_.push_back(std::make_unique<Slot>(std::move(camera)));
+        if (!camera) continue;
+        slots_.push_back(std::make_unique<Slot>(std::move(camera)));
+        fixed_.push_back(slots_.back().get());
     }
+    listed_ = fixed_;
+    rescan();
 }
 
 CameraFamily::~CameraFamily() = default;
 
 CameraFamily::Slot* CameraFamily::slot(int dev) const {
-    if (dev < 0 || static_cast<size_t>(dev) >= slots_.size()) return nullptr;
-    return slots_[static_cast<size_t>(dev)].get();
+    std::lock_guard<std::mutex> lock(slotsMutex_);
+    if (dev < 0 || static_cast<size_t>(dev) >= listed_.size()) return nullptr;
+    return listed_[static_cast<size_t>(dev)];
+}
+
+std::vector<CameraFamily::Slot*> CameraFamily::allSlots() const {
+    std::lock_guard<std::mutex> lock(slotsMutex_);
+    std::vector<Slot*> all;
+    for (const auto& s : slots_) all.push_back(s.get());
+    return all;
+}
+
+void CameraFamily::rescan() const {
+    if (!scanner_) return;
+    std::vector<Slot*> gone;
+    {
+        std::lock_guard<std::mutex> scanning(scanMutex_);
+        std::vector<ScannedCamera> found;
+        try {
+            found = scanner_->scan();
+        } catch (...) {
+            return;  // the list stays as it was
+        }
+        std::lock_guard<std::mutex> lock(slotsMutex_);
+        std::vector<Slot*> listed;
+        for (ScannedCamera& camera : found) {
+            Slot* known = nullptr;
+            for (const auto& s : slots_) {
+                if (!s->identity.empty() && s->identity == camera.identity) known = s.get();
+            }
+            if (std::find(listed.begin(), listed.end(), known) != listed.end()) continue;
+            if (known == nullptr) {
+                if (!camera.camera || camera.identity.empty()) continue;
+                slots_.push_back(std::make_unique<Slot>(std::move(camera.camera)));
+                known = slots_.back().get();
+                known->identity = camera.identity;
+            }
+            listed.push_back(known);
+        }
+        for (const auto& s : slots_) {
+            if (!s->identity.empty() &&
+                std::find(listed.begin(), listed.end(), s.get()) == listed.end())
+                gone.push_back(s.get());
+        }
+        listed.insert(listed.end(), fixed_.begin(), fixed_.end());
+        listed_ = std::move(listed);
+    }
+    // A camera that went away is closed (its capture thread has stopped by itself), so its
+    // recording is finished and the node given back; no scan lock is held meanwhile. A slot
+    // busy right now (being opened or closed by another call) is left to that call, or to the
+    // next scan.
+    for (Slot* s : gone) {
+        std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
+        if (lock.owns_lock() && s->open) s->closeLocked();
+    }
 }
 
 int CameraFamily::init() { return kOk; }
 
 int CameraFamily::uninit() {
     int result = kOk;
-    for (const auto& s : slots_) {
+    for (Slot* s : allSlots()) {
         s->stream.reset();
         s->camera->setAutoCaptureActive(false);
         std::lock_guard<std::mutex> lock(s->mutex);
@@ -60,7 +121,16 @@ int CameraFamily::uninit() {
     return result;
 }
 
-int CameraFamily::count() const { return static_cast<int>(slots_.size()); }
+int CameraFamily::listedCount() const {
+    std::lock_guard<std::mutex> lock(slotsMutex_);
+    return static_cast<int>(listed_.size());
+}
+
+int CameraFamily::count() const {
+    rescan();
+    std::lock_guard<std::mutex> lock(slotsMutex_);
+    return static_cast<int>(listed_.size());
+}
 
 bool CameraFamily::exists(int dev) const { return slot(dev) != nullptr; }
 
@@ -190,7 +260,12 @@ int CameraFamily::capture(int dev, const std::string& path) {
 }
 
 int CameraFamily::captureBook(const std::string& firstPath, const std::string& secondPath) {
-    for (const auto& s : slots_) {
+    std::vector<Slot*> listed;
+    {
+        std::lock_guard<std::mutex> lock(slotsMutex_);
+        listed = listed_;
+    }
+    for (Slot* s : listed) {
         if (s->stream.streaming())
             return s->stream.captureBook(firstPath, secondPath, removeFinger_.load());
     }
@@ -204,7 +279,7 @@ int CameraFamily::setImageOption(int dev, const ImageOption& option) {
 }
 
 int CameraFamily::setRemoveFinger(int param) {
-    if (slots_.empty()) return kNoDevice;
+    if (listedCount() == 0) return kNoDevice;
     removeFinger_.store(param != 0);
     return kOk;
 }
@@ -233,12 +308,12 @@ int CameraFamily::stopAutoCapture(int dev) {
 }
 
 std::vector<std::string> CameraFamily::audioDevices() const {
-    if (slots_.empty()) return {};
+    if (listedCount() == 0) return {};
     return listAudioDevices();
 }
 
 std::vector<std::string> CameraFamily::videoEncoders() const {
-    if (slots_.empty()) return {};
+    if (listedCount() == 0) return {};
     return CameraStream::videoEncoders();
 }
 

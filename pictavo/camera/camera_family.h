@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,22 @@ namespace pictavo {
 
 enum class SettingsWindow { kImage, kDevice };
 
+// A camera found on the computer now, with what tells it apart from the others: the same
+// identity on the next scan means the same device, still plugged in.
+struct ScannedCamera {
+    std::string identity;
+    std::unique_ptr<Camera> camera;
+};
+
+// Cameras that come and go (USB devices). The family asks again on every count(), so that a
+// camera unplugged or plugged in shows in the next camGetDevCount.
+class CameraScanner {
+  public:
+    virtual ~CameraScanner() = default;
+    // The cameras present now, in the order they are listed.
+    virtual std::vector<ScannedCamera> scan() = 0;
+};
+
 // Thread-safe. Operations on one device (open, close, resolution, media type, controls) are
 // serialised by that device's lock. Captures, image settings, auto capture and recording go to
 // the device's stream, which guards itself, so they never wait for the device's lock: a callback
@@ -27,7 +44,9 @@ enum class SettingsWindow { kImage, kDevice };
 // kNoDevice while the device is not open.
 class CameraFamily {
   public:
-    explicit CameraFamily(std::vector<std::unique_ptr<Camera>> cameras = {});
+    // The scanned cameras (when there is a scanner) are listed first, then the fixed `cameras`.
+    explicit CameraFamily(std::vector<std::unique_ptr<Camera>> cameras = {},
+                          std::unique_ptr<CameraScanner> scanner = nullptr);
     ~CameraFamily();
     CameraFamily(const CameraFamily&) = delete;
     CameraFamily& operator=(const CameraFamily&) = delete;
@@ -37,6 +56,8 @@ class CameraFamily {
     // failure.
     int uninit();
 
+    // Scans for cameras that came or went first: a camera that went away is closed and its
+    // index goes to the next one; one that is back gets its callbacks and settings back.
     int count() const;
     bool exists(int dev) const;
     std::string name(int dev) const;  // "" when there is no such device
@@ -86,8 +107,18 @@ class CameraFamily {
   private:
     struct Slot;
     Slot* slot(int dev) const;
+    std::vector<Slot*> allSlots() const;
+    int listedCount() const;  // without scanning
+    void rescan() const;
 
-    std::vector<std::unique_ptr<Slot>> slots_;  // fixed at construction
+    // Every camera ever found, never removed while the family lives (so a Slot* stays valid),
+    // and the ones listed now, by index. Scanning changes both.
+    mutable std::mutex slotsMutex_;
+    mutable std::vector<std::unique_ptr<Slot>> slots_;
+    mutable std::vector<Slot*> listed_;
+    std::vector<Slot*> fixed_;  // the cameras given at construction, listed after scanned ones
+    const std::unique_ptr<CameraScanner> scanner_;
+    mutable std::mutex scanMutex_;  // one scan at a time
     std::atomic<bool> removeFinger_{false};
 };
 

@@ -66,6 +66,8 @@ void CameraStream::stopped() {
         sequence_ = 0;
         latest_.pixels.clear();
         latest_.pixels.shrink_to_fit();
+        latest_.jpeg.clear();
+        latest_.jpeg.shrink_to_fit();
     }
     frameArrived_.notify_all();
     std::lock_guard<std::mutex> lock(recorderMutex_);
@@ -121,6 +123,7 @@ void CameraStream::onFrame(Frame& frame) {
         latest_.width = frame.width;
         latest_.height = frame.height;
         latest_.pixels.swap(frame.pixels);
+        latest_.jpeg.swap(frame.jpeg);
         ++sequence_;
     }
     frameArrived_.notify_all();

@@ -48,6 +48,9 @@ class CameraStream final : public FrameSink {
     void expectSize(Resolution size);
 
     void onFrame(Frame& frame) override;
+    // Captures then answer "no device" at once instead of handing out the last frame again, and
+    // a recording is finished.
+    void onDeviceLost() override { stopped(); }
 
     // The latest frame, waiting up to `wait` for the first one after started() (of the size
     // expectSize() announced). kOk, kNoDevice when the camera is not delivering, kFailed when no

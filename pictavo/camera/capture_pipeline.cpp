@@ -10,6 +10,7 @@
 
 #include "files/jpeg_codec.h"
 #include "pictavo/camera/file_sign.h"
+#include "pictavo/camera/v4l2_mjpeg.h"
 #include "pictavo/camera/watermark.h"
 #include "pictavo/status.h"
 
@@ -79,6 +80,21 @@ int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>&
 }  // namespace
 
 int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vector<uint8_t>& jpeg) {
+    // Nothing asked of the pixels (and no quality of the page's own): the camera's JPEG is saved
+    // as it came, with our header, rather than decoded and encoded again.
+    const CaptureSettings defaults;
+    const bool keepsPixels = settings.autoCrop == kAutoCropOff && settings.crop.empty() &&
+                             settings.quarterTurns == 0 && !settings.denoise &&
+                             settings.adjust == kAdjustNone && !settings.fillBorder &&
+                             settings.colourStyle == kColour && !settings.watermark.enabled &&
+                             settings.quality == defaults.quality;
+    if (keepsPixels && !frame.jpeg.empty() &&
+        completeMotionJpeg(frame.jpeg, settings.xDpi, settings.yDpi, jpeg)) {
+        if (!settings.fileSign) return kOk;
+        std::vector<uint8_t> key;
+        if (loadOrCreateSignKey(signKeyPath(), key) != kOk) return kFileError;
+        return signJpeg(jpeg, key) == kOk ? kOk : kFailed;
+    }
     Raster raster = rasterFromFrame(frame);
     const int status = prepare(raster, settings);
     if (status != kOk) return status;

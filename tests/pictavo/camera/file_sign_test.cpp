@@ -27,24 +27,6 @@ std::vector<uint8_t> sampleJpeg() {
 
 std::vector<uint8_t> key(uint8_t fill) { return std::vector<uint8_t>(32, fill); }
 
-// Points PICTAVO_SIGN_KEY_FILE somewhere for one test.
-class KeyFileVariable {
-  public:
-    explicit KeyFileVariable(const std::string& path) {
-        if (const char* old = std::getenv("PICTAVO_SIGN_KEY_FILE")) previous_ = old;
-        setenv("PICTAVO_SIGN_KEY_FILE", path.c_str(), 1);
-    }
-    ~KeyFileVariable() {
-        if (previous_)
-            setenv("PICTAVO_SIGN_KEY_FILE", previous_->c_str(), 1);
-        else
-            unsetenv("PICTAVO_SIGN_KEY_FILE");
-    }
-
-  private:
-    std::optional<std::string> previous_;
-};
-
 TEST(FileSign, AMarkedFileChecksOutAndStaysADecodablePicture) {
     std::vector<uint8_t> jpeg = sampleJpeg();
     const std::vector<uint8_t> original = jpeg;
@@ -109,7 +91,7 @@ TEST(FileSign, TheKeyIsMadeOnceAndKeptPrivate) {
 
 TEST(FileSign, TheCheckReadsTheFileWithThisInstallationsKey) {
     pictavo_test::TempDir dir;
-    KeyFileVariable variable(dir.file("sign.key"));
+    pictavo_test::KeyFileVariable variable(dir.file("sign.key"));
     bool isSigned = false;
     const std::string unsignedFile = dir.file("plain.jpg");
     ASSERT_EQ(writeFileAtomically(unsignedFile, sampleJpeg()), kOk);
@@ -145,7 +127,7 @@ TEST(FileSign, TheCheckReadsTheFileWithThisInstallationsKey) {
 TEST(FileSign, WithoutAPlaceForTheKeyACaptureWithTheSignFails) {
     pictavo_test::TempDir dir;
     // The key's directory would have to be made inside a regular file.
-    KeyFileVariable variable(dir.write("plain-file", "x") + "/sign.key");
+    pictavo_test::KeyFileVariable variable(dir.write("plain-file", "x") + "/sign.key");
     CaptureSettings settings;
     settings.fileSign = true;
     std::vector<uint8_t> jpeg;

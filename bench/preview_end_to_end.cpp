@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -156,7 +157,15 @@ int main(int argc, char** argv) {
         const double cpuBefore = cpuSeconds(pid);
         const auto start = Clock::now();
         const auto end = start + std::chrono::seconds(readingSeconds);
+        // Resident memory while the page keeps up: it must not grow over the minutes.
+        const double residentAtStart = residentMiB(pid);
+        double residentPeak = residentAtStart;
+        auto nextSample = start + std::chrono::seconds(5);
         while (Clock::now() < end) {
+            if (Clock::now() >= nextSample) {
+                residentPeak = std::max(residentPeak, residentMiB(pid));
+                nextSample += std::chrono::seconds(5);
+            }
             const auto message = page.receive(std::chrono::milliseconds(100));
             if (!message || message->rfind("$*$", 0) != 0) continue;
             ++frames;
@@ -175,9 +184,11 @@ int main(int argc, char** argv) {
                     static_cast<double>(frames) / wall,
                     frames ? static_cast<double>(bytes) / frames : 0.0, info.width, info.height,
                     decoded ? "" : " (not decodable!)");
-        std::printf(
-            "service CPU: %.1f%% of one core (camera simulation included), resident %.1f MiB\n\n",
-            100.0 * cpu / wall, residentMiB(pid));
+        const double residentAtEnd = residentMiB(pid);
+        std::printf("service CPU: %.1f%% of one core (camera simulation included)\n",
+                    100.0 * cpu / wall);
+        std::printf("resident while reading: start %.1f MiB, peak %.1f MiB, end %.1f MiB\n\n",
+                    residentAtStart, std::max(residentPeak, residentAtEnd), residentAtEnd);
         page.send(R"({"FuncName":"camCloseDev","argument":{"devIndex":0}})");
         page.receive(std::chrono::seconds(1));
     }

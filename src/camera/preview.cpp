@@ -2,6 +2,12 @@
 #include "camera/preview.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "camera/camera_commands.h"
 #include "capture/pictavo.h"
@@ -20,6 +26,7 @@ constexpr int kPreviewQuality = 70;
 struct Pipeline {
     std::mutex busy;
     ScaledPicture picture;
+    std::vector<uint8_t> encoded;  // the JPEG's bytes, capacity kept between frames
     PreviewBacklog backlog;
 };
 
@@ -35,27 +42,131 @@ PreviewState& theState() {
     return *instance;
 }
 
-// Paints rows [top, bottom) (counted from the top of the picture) and columns [left, right),
-// after clipping both ranges to the frame.
-void paintBand(uint8_t* pixels, int width, int height, int64_t top, int64_t bottom, int64_t left,
-               int64_t right) {
-    top = std::max<int64_t>(top, 0);
-    left = std::max<int64_t>(left, 0);
-    bottom = std::min<int64_t>(bottom, height);
-    right = std::min<int64_t>(right, width);
-    if (top >= bottom || left >= right) return;
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
-    for (int64_t y = top; y < bottom; ++y) {
-        // Frames are stored bottom row first.
-        uint8_t* row = pixels + static_cast<size_t>(height - 1 - y) * rowBytes;
-        for (int64_t x = left; x < right; ++x) {
-            uint8_t* pixel = row + static_cast<size_t>(x) * 3;
-            pixel[0] = 0xFF;
-            pixel[1] = 0x45;
-            pixel[2] = 0x00;
-        }
+// Rows [top, bottom) (counted from the top of the picture) and columns [left, right) of the
+// frame, already clipped to it.
+struct MarkBand {
+    int64_t top, bottom, left, right;
+};
+
+// The four bands of the crop mark around `rect` in a frame of the given size; none for a
+// rectangle 10 pixels wide or high or less. 64-bit, so that no stored rectangle can overflow
+// the arithmetic.
+int cropMarkBands(int width, int height, const CropRect& rect, MarkBand bands[4]) {
+    int64_t left = rect.left;
+    int64_t top = rect.top;
+    int64_t right = rect.right;
+    int64_t bottom = rect.bottom;
+    if (right - left <= 10 || bottom - top <= 10) return 0;
+    const int64_t t = width / 100;
+    const int64_t outerLeft = left - t > 0 ? left - t : 0;
+    const int64_t outerTop = top - t > 0 ? top - t : 0;
+    const int64_t outerRight = right + t < width ? right + t : width;
+    const int64_t outerBottom = bottom + t < height ? bottom + t : height;
+    // A rectangle at an edge keeps its band inside the picture.
+    if (left == 0 || left < t) left = t;
+    if (right >= width) right = width - t;
+    if (top == 0 || top < t) top = t;
+    if (bottom >= height) bottom = height - t;
+    const MarkBand unclipped[4] = {{outerTop, top, outerLeft, outerRight},
+                                   {bottom, outerBottom, outerLeft, outerRight},
+                                   {top, bottom, outerLeft, left},
+                                   {top, bottom, right, outerRight}};
+    int count = 0;
+    for (const MarkBand& band : unclipped) {
+        MarkBand clipped{std::max<int64_t>(band.top, 0), std::min<int64_t>(band.bottom, height),
+                         std::max<int64_t>(band.left, 0), std::min<int64_t>(band.right, width)};
+        if (clipped.top < clipped.bottom && clipped.left < clipped.right) bands[count++] = clipped;
+    }
+    return count;
+}
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the pixel words assume little-endian");
+
+// Scaling is most of the preview's cost besides the JPEG encoder: a 1920x1080 frame shrunk to
+// 640 wide reads 2 MB of it. The samplers read each pixel as a 32-bit word: its three bytes
+// and the first byte of the pixel after it, which always exists because the step is at least
+// two pixels.
+
+void samplePixels(const uint8_t* source, size_t pixelStep, int count, uint8_t* target) {
+    for (int i = 0; i < count; ++i, source += pixelStep, target += 3) {
+        target[0] = source[2];
+        target[1] = source[1];
+        target[2] = source[0];
     }
 }
+
+// The pixel at `bgr` as the word whose little-endian bytes are R, G, B, 0.
+uint32_t rgbOf(const uint8_t* bgr) {
+    uint32_t word;
+    std::memcpy(&word, bgr, 4);
+    return ((word & 0xFF) << 16) | (word & 0xFF00) | ((word >> 16) & 0xFF);
+}
+
+void storeWord(uint8_t* target, uint32_t word) { std::memcpy(target, &word, 4); }
+
+// Four pixels at a time: four word loads, three word stores of the twelve bytes.
+void samplePixelWords(const uint8_t* source, size_t pixelStep, int count, uint8_t* target) {
+    int done = 0;
+    for (; done + 4 < count; done += 4) {
+        const uint32_t p0 = rgbOf(source);
+        const uint32_t p1 = rgbOf(source + pixelStep);
+        const uint32_t p2 = rgbOf(source + 2 * pixelStep);
+        const uint32_t p3 = rgbOf(source + 3 * pixelStep);
+        storeWord(target, p0 | (p1 << 24));
+        storeWord(target + 4, (p1 >> 8) | (p2 << 16));
+        storeWord(target + 8, (p2 >> 16) | (p3 << 8));
+        target += 12;
+        source += 4 * pixelStep;
+    }
+    samplePixels(source, pixelStep, count - done, target);
+}
+
+#if defined(__x86_64__)
+// Eight pixels at a time with an AVX2 gather, on processors that have it (about twice as fast
+// as the word loop). Two 16-byte stores write 28 bytes: 24 of the eight pixels and 4 that the
+// next round overwrites, so the loop stops while at least two pixels are left in the row.
+__attribute__((target("avx2"))) void samplePixelsGathered(const uint8_t* source,
+                                                          size_t pixelStep, int count,
+                                                          uint8_t* target) {
+    const int step = static_cast<int>(pixelStep);
+    const __m256i offsets =
+        _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(step));
+    // In each half, the words B,G,R,x of four pixels become R,G,B x4 and four spare bytes.
+    const __m256i toRgb = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,
+                                           2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    int done = 0;
+    for (; done + 9 < count; done += 8) {
+        __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(source), offsets, 1);
+        words = _mm256_shuffle_epi8(words, toRgb);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm256_castsi256_si128(words));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 12),
+                         _mm256_extracti128_si256(words, 1));
+        target += 24;
+        source += 8 * pixelStep;
+    }
+    samplePixelWords(source, pixelStep, count - done, target);
+}
+#endif
+
+#if defined(__x86_64__)
+bool haveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
+// The fastest sampler this processor runs; steps beyond what 32-bit offsets hold take the
+// word loop.
+RowSampler rowSampler(size_t pixelStep) {
+#if defined(__x86_64__)
+    if (haveAvx2() && pixelStep <= static_cast<size_t>(INT32_MAX / 8)) return samplePixelsGathered;
+#endif
+    (void)pixelStep;
+    return samplePixelWords;
+}
+
+// Smallest whole n with n * step >= value (value >= 0, step > 0).
+int64_t stepsToReach(int64_t value, int64_t step) { return (value + step - 1) / step; }
 
 void preZoneSizeCommand(CommandService& service) {
     // The height is not read: the preview keeps the frame's aspect. No reply, by protocol.
@@ -76,6 +187,14 @@ CropRect PreviewState::cropRect() const {
 
 PreviewState& previewState() { return theState(); }
 
+std::vector<RowSampler> rowSamplers() {
+    std::vector<RowSampler> samplers = {samplePixelWords};
+#if defined(__x86_64__)
+    if (haveAvx2()) samplers.push_back(samplePixelsGathered);
+#endif
+    return samplers;
+}
+
 void resetPreview() {
     previewState().setWidth(0);
     previewState().setCropRect(CropRect{});
@@ -86,26 +205,52 @@ void resetPreview() {
 
 void markCropRect(uint8_t* pixels, int width, int height, const CropRect& rect) {
     if (pixels == nullptr || width <= 0 || height <= 0) return;
-    // 64-bit, so that no stored rectangle can overflow the arithmetic below.
-    int64_t left = rect.left;
-    int64_t top = rect.top;
-    int64_t right = rect.right;
-    int64_t bottom = rect.bottom;
-    if (right - left <= 10 || bottom - top <= 10) return;
-    const int64_t t = width / 100;
-    const int64_t outerLeft = left - t > 0 ? left - t : 0;
-    const int64_t outerTop = top - t > 0 ? top - t : 0;
-    const int64_t outerRight = right + t < width ? right + t : width;
-    const int64_t outerBottom = bottom + t < height ? bottom + t : height;
-    // A rectangle at an edge keeps its band inside the picture.
-    if (left == 0 || left < t) left = t;
-    if (right >= width) right = width - t;
-    if (top == 0 || top < t) top = t;
-    if (bottom >= height) bottom = height - t;
-    paintBand(pixels, width, height, outerTop, top, outerLeft, outerRight);
-    paintBand(pixels, width, height, bottom, outerBottom, outerLeft, outerRight);
-    paintBand(pixels, width, height, top, bottom, outerLeft, left);
-    paintBand(pixels, width, height, top, bottom, right, outerRight);
+    MarkBand bands[4];
+    const int count = cropMarkBands(width, height, rect, bands);
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    for (int i = 0; i < count; ++i) {
+        for (int64_t y = bands[i].top; y < bands[i].bottom; ++y) {
+            // Frames are stored bottom row first.
+            uint8_t* row = pixels + static_cast<size_t>(height - 1 - y) * rowBytes;
+            for (int64_t x = bands[i].left; x < bands[i].right; ++x) {
+                uint8_t* pixel = row + static_cast<size_t>(x) * 3;
+                pixel[0] = 0xFF;
+                pixel[1] = 0x45;
+                pixel[2] = 0x00;
+            }
+        }
+    }
+}
+
+void markCropRectOnPicture(ScaledPicture& picture, int frameWidth, int frameHeight,
+                           const CropRect& rect) {
+    if (picture.bgr || picture.width <= 0 || frameWidth <= 0 || frameHeight <= 0 ||
+        picture.pixels != picture.storage.data()) {
+        return;
+    }
+    const int64_t step = frameWidth / picture.width;
+    MarkBand bands[4];
+    const int count = cropMarkBands(frameWidth, frameHeight, rect, bands);
+    for (int i = 0; i < count; ++i) {
+        // Picture row r is frame buffer row r * step, which is frame row H - 1 - r * step
+        // counted from the top; column c is frame column c * step.
+        const int64_t firstRow = stepsToReach(frameHeight - bands[i].bottom, step);
+        const int64_t lastRow = std::min<int64_t>((frameHeight - 1 - bands[i].top) / step,
+                                                  picture.height - 1);
+        const int64_t firstColumn = stepsToReach(bands[i].left, step);
+        const int64_t endColumn = std::min<int64_t>(stepsToReach(bands[i].right, step),
+                                                    picture.width);
+        for (int64_t r = firstRow; r <= lastRow; ++r) {
+            uint8_t* row = picture.storage.data() + static_cast<size_t>(r) * picture.stride;
+            for (int64_t c = firstColumn; c < endColumn; ++c) {
+                // The same colour as on the frame, in the picture's R, G, B order.
+                uint8_t* pixel = row + static_cast<size_t>(c) * 3;
+                pixel[0] = 0x00;
+                pixel[1] = 0x45;
+                pixel[2] = 0xFF;
+            }
+        }
+    }
 }
 
 bool decimateFrame(const uint8_t* frame, int width, int height, int targetWidth,
@@ -136,27 +281,22 @@ bool decimateFrame(const uint8_t* frame, int width, int height, int targetWidth,
     out.pixels = out.storage.data();
     const size_t sourceRowBytes = static_cast<size_t>(width) * 3;
     const size_t sourcePixelStep = static_cast<size_t>(step) * 3;
+    const RowSampler sampleRow = rowSampler(sourcePixelStep);
     for (int row = 0; row < scaledHeight; ++row) {
-        const uint8_t* source = frame + static_cast<size_t>(row) * step * sourceRowBytes;
-        uint8_t* target = out.storage.data() + static_cast<size_t>(row) * out.stride;
-        for (int column = 0; column < scaledWidth; ++column) {
-            target[0] = source[2];
-            target[1] = source[1];
-            target[2] = source[0];
-            target += 3;
-            source += sourcePixelStep;
-        }
+        sampleRow(frame + static_cast<size_t>(row) * step * sourceRowBytes, sourcePixelStep,
+                  scaledWidth, out.storage.data() + static_cast<size_t>(row) * out.stride);
     }
     return true;
 }
 
-bool writeJpegFile(const std::string& path, const ScaledPicture& picture, int quality) {
+bool writeJpegFile(const std::string& path, const ScaledPicture& picture, int quality,
+                   std::vector<uint8_t>& buffer) {
     jpeg::EncodeOptions options;
     options.quality = quality;
     options.bottomUp = true;
     options.bgr = picture.bgr;
     return jpeg::writeFile(path, picture.pixels, picture.width, picture.height, 3, picture.stride,
-                           options);
+                           options, buffer);
 }
 
 void PreviewBacklog::frameArrived(Clock::time_point now) {
@@ -208,10 +348,16 @@ bool onPreviewFrame(uint8_t* pixels, int width, int height, int /*spare*/) {
         if (p.backlog.tooFarBehind(service->queuedBytes())) return true;
 
         const PreviewState& state = previewState();
-        markCropRect(pixels, width, height, state.cropRect());
         if (!decimateFrame(pixels, width, height, state.width(), p.picture)) return true;
+        // A shrunk picture is marked itself (a fraction of the pixels, and the library's frame
+        // stays as it was); at full size the picture is the frame.
+        if (p.picture.bgr) {
+            markCropRect(pixels, width, height, state.cropRect());
+        } else {
+            markCropRectOnPicture(p.picture, width, height, state.cropRect());
+        }
         const std::string& path = service->previewTempPath();
-        if (!writeJpegFile(path, p.picture, kPreviewQuality)) return true;
+        if (!writeJpegFile(path, p.picture, kPreviewQuality, p.encoded)) return true;
         std::string text = libraryText(FileEncodeBase64(path.c_str()));
         camDeleteFile(path.c_str());
         p.backlog.framePushed(text.size());

@@ -75,6 +75,12 @@ struct ScaledPicture {
 // width*3-byte rows.
 void markCropRect(uint8_t* pixels, int width, int height, const CropRect& rect);
 
+// The same mark drawn on a shrunk copy made by decimateFrame from a frame of the given size:
+// exactly the picture pixels whose frame pixels markCropRect would paint. Does nothing to a
+// full-size picture (that one is the frame: mark the frame).
+void markCropRectOnPicture(ScaledPicture& picture, int frameWidth, int frameHeight,
+                           const CropRect& rect);
+
 // Shrinks a bottom-up B,G,R frame by one whole-number step in both directions, keeping the
 // first pixel of each step-by-step block (lowest row and column in buffer order) and turning it
 // into R,G,B. The width becomes the largest divisor of the frame width not above `targetWidth`
@@ -85,9 +91,17 @@ void markCropRect(uint8_t* pixels, int width, int height, const CropRect& rect);
 bool decimateFrame(const uint8_t* frame, int width, int height, int targetWidth,
                    ScaledPicture& out);
 
-// Writes the picture as a baseline JPEG of the given quality, top row first. False when the
-// file cannot be written or the encoder fails; the caller drops the frame.
-bool writeJpegFile(const std::string& path, const ScaledPicture& picture, int quality);
+// Copies `count` B,G,R pixels `pixelStep` bytes apart (at least two pixels) from `source` to
+// R,G,B pixels at `target`, reading the byte after each pixel. decimateFrame uses the fastest
+// that the processor runs; all of them are listed for tests, which must find them equal.
+using RowSampler = void (*)(const uint8_t* source, size_t pixelStep, int count, uint8_t* target);
+std::vector<RowSampler> rowSamplers();
+
+// Writes the picture as a baseline JPEG of the given quality, top row first, encoding into
+// `buffer` (kept for the next frame). False when the file cannot be written or the encoder
+// fails; the caller drops the frame.
+bool writeJpegFile(const std::string& path, const ScaledPicture& picture, int quality,
+                   std::vector<uint8_t>& buffer);
 
 // Tells whether the page has fallen behind: true while the bytes its connection has not taken
 // yet exceed about one second of preview, estimated from the sizes of recent pushes and the

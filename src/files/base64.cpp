@@ -1,8 +1,12 @@
 // Base64 coding, whole-file encoding and replace-all.
 #include "files/base64.h"
 
-#include <cstdio>
-#include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace lenvaro {
 namespace {
@@ -20,8 +24,27 @@ constexpr uint8_t decodeValue(unsigned char c) {
     return 0;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// The two characters of every 12-bit value: half a group per look-up.
+struct CharacterPairs {
+    char text[4096][2];
+    CharacterPairs() {
+        for (int value = 0; value < 4096; ++value) {
+            text[value][0] = kAlphabet[value >> 6];
+            text[value][1] = kAlphabet[value & 63];
+        }
+    }
+};
+
+const CharacterPairs& characterPairs() {
+    static const CharacterPairs pairs;
+    return pairs;
+}
+
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0) close(fd);
+    }
 };
 
 }  // namespace
@@ -29,24 +52,25 @@ struct FileCloser {
 std::string base64Encode(const uint8_t* bytes, size_t count) {
     const size_t groups = count / 3;
     const size_t lineBreaks = groups / kGroupsPerLine;
-    // Written into a buffer of the exact final size: preview frames pass through here at
-    // camera rate, and appending character by character costs several times more.
+    // Written into a buffer of the exact final size, two characters per table look-up:
+    // preview frames pass through here at camera rate.
     std::string text((count + 2) / 3 * 4 + lineBreaks * 2, '\0');
     char* out = &text[0];
-    size_t groupsOnLine = 0;
     const uint8_t* in = bytes;
-    for (size_t g = 0; g < groups; ++g, in += 3) {
-        out[0] = kAlphabet[in[0] >> 2];
-        out[1] = kAlphabet[((in[0] & 3) << 4) | (in[1] >> 4)];
-        out[2] = kAlphabet[((in[1] & 15) << 2) | (in[2] >> 6)];
-        out[3] = kAlphabet[in[2] & 63];
-        out += 4;
-        if (++groupsOnLine == kGroupsPerLine) {
-            out[0] = '\r';
-            out[1] = '\n';
-            out += 2;
-            groupsOnLine = 0;
-        }
+    const CharacterPairs& pairs = characterPairs();
+    const auto putGroup = [&pairs](const uint8_t* group, char* target) {
+        const uint32_t bits = (uint32_t{group[0]} << 16) | (uint32_t{group[1]} << 8) | group[2];
+        std::memcpy(target, pairs.text[bits >> 12], 2);
+        std::memcpy(target + 2, pairs.text[bits & 0xFFF], 2);
+    };
+    for (size_t line = 0; line < lineBreaks; ++line) {
+        for (size_t g = 0; g < kGroupsPerLine; ++g, in += 3, out += 4) putGroup(in, out);
+        out[0] = '\r';
+        out[1] = '\n';
+        out += 2;
+    }
+    for (size_t g = lineBreaks * kGroupsPerLine; g < groups; ++g, in += 3, out += 4) {
+        putGroup(in, out);
     }
     switch (count % 3) {
         case 1:
@@ -102,14 +126,26 @@ std::string base64Decode(const std::string& text, size_t length, size_t& byteCou
 }
 
 std::string readFileAsBase64(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return "";
-    std::string bytes;
-    char chunk[64 * 1024];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);
-    if (std::ferror(file.get())) return "";
-    return base64Encode(bytes);
+    // Non-blocking, so that a named pipe never holds the caller; only regular files are read
+    // (a device such as /dev/zero would never end).
+    const Descriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    const int fd = file.fd;
+    if (fd < 0) return "";
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return "";
+    // Read in one go into a buffer of the file's size (preview frames come through here at
+    // camera rate); a file that grows meanwhile is read to its end all the same.
+    std::string bytes(static_cast<size_t>(info.st_size) + 1, '\0');
+    size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
+        const ssize_t got = read(fd, &bytes[filled], bytes.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return "";
+        if (got == 0) break;
+        filled += static_cast<size_t>(got);
+    }
+    return base64Encode(reinterpret_cast<const uint8_t*>(bytes.data()), filled);
 }
 
 std::string& replaceAll(std::string& text, const std::string& find, const std::string& replacement) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace lenvaro::jpeg {
 namespace {
@@ -38,21 +40,61 @@ void setError(std::string* error, const char* text) {
     if (error != nullptr) *error = text;
 }
 
-struct MemoryFree {
-    void operator()(unsigned char* p) const { std::free(p); }
+// Compressed bytes go straight into the caller's vector, which keeps its capacity from one
+// picture to the next (the live preview encodes at camera rate).
+struct VectorDestination {
+    jpeg_destination_mgr base;
+    std::vector<uint8_t>* out;
 };
+
+constexpr size_t kFirstOutputSize = 64 * 1024;
+
+void startVectorOutput(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<VectorDestination*>(info->dest);
+    std::vector<uint8_t>& out = *destination->out;
+    // No exception may cross libjpeg: it becomes libjpeg's own out-of-memory error, raised
+    // (by a jump) only once the exception is finished with.
+    bool allocated = true;
+    try {
+        out.resize(std::max(out.capacity(), kFirstOutputSize));
+    } catch (...) {
+        allocated = false;
+    }
+    if (!allocated) ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+    destination->base.next_output_byte = out.data();
+    destination->base.free_in_buffer = out.size();
+}
+
+// Called when the whole buffer is full.
+boolean growVectorOutput(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<VectorDestination*>(info->dest);
+    std::vector<uint8_t>& out = *destination->out;
+    const size_t used = out.size();
+    bool allocated = true;
+    try {
+        out.resize(used * 2);
+    } catch (...) {
+        allocated = false;
+    }
+    if (!allocated) ERREXIT1(info, JERR_OUT_OF_MEMORY, 1);
+    destination->base.next_output_byte = out.data() + used;
+    destination->base.free_in_buffer = out.size() - used;
+    return TRUE;
+}
+
+void finishVectorOutput(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<VectorDestination*>(info->dest);
+    destination->out->resize(destination->out->size() - destination->base.free_in_buffer);
+}
 
 // Everything that lives across the setjmp point is kept outside the function that calls
 // setjmp, so no local is left indeterminate after a longjmp.
 struct Compressor {
     jpeg_compress_struct info{};
     ErrorManager errors{};
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    ~Compressor() {
-        jpeg_destroy_compress(&info);
-        std::free(buffer);
-    }
+    VectorDestination destination{};
+    std::vector<JSAMPROW> rows;
+    ~Compressor() { jpeg_destroy_compress(&info); }
 };
 
 struct Decompressor {
@@ -62,13 +104,17 @@ struct Decompressor {
 };
 
 bool runEncode(Compressor& c, const uint8_t* pixels, int width, int height, int components,
-               size_t stride, const EncodeOptions& options) {
+               size_t stride, const EncodeOptions& options, std::vector<uint8_t>& out) {
     c.info.err = jpeg_std_error(&c.errors.base);
     c.errors.base.error_exit = onFatalError;
     c.errors.base.emit_message = onMessage;
     if (setjmp(c.errors.jump) != 0) return false;
     jpeg_create_compress(&c.info);
-    jpeg_mem_dest(&c.info, &c.buffer, &c.size);
+    c.destination.base.init_destination = startVectorOutput;
+    c.destination.base.empty_output_buffer = growVectorOutput;
+    c.destination.base.term_destination = finishVectorOutput;
+    c.destination.out = &out;
+    c.info.dest = &c.destination.base;
     c.info.image_width = static_cast<JDIMENSION>(width);
     c.info.image_height = static_cast<JDIMENSION>(height);
     c.info.input_components = components;
@@ -86,11 +132,15 @@ bool runEncode(Compressor& c, const uint8_t* pixels, int width, int height, int 
         jpeg_write_marker(&c.info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()),
                           static_cast<unsigned int>(comment.size()));
     }
+    // All rows in as few calls as the encoder takes them.
+    for (int line = 0; line < height; ++line) {
+        const size_t sourceRow = options.bottomUp ? static_cast<size_t>(height - 1 - line)
+                                                  : static_cast<size_t>(line);
+        c.rows[static_cast<size_t>(line)] = const_cast<JSAMPROW>(pixels + sourceRow * stride);
+    }
     while (c.info.next_scanline < c.info.image_height) {
         const JDIMENSION line = c.info.next_scanline;
-        const size_t sourceRow = options.bottomUp ? static_cast<size_t>(height) - 1 - line : line;
-        auto* row = const_cast<JSAMPROW>(pixels + sourceRow * stride);
-        jpeg_write_scanlines(&c.info, &row, 1);
+        jpeg_write_scanlines(&c.info, c.rows.data() + line, c.info.image_height - line);
     }
     jpeg_finish_compress(&c.info);
     return true;
@@ -147,21 +197,28 @@ bool encode(const uint8_t* pixels, int width, int height, int components, size_t
         return false;
     }
     auto compressor = std::make_unique<Compressor>();
+    compressor->rows.resize(static_cast<size_t>(height));
     EncodeOptions checked = options;
     if (checked.quality < 1) checked.quality = 1;
     if (checked.quality > 100) checked.quality = 100;
     if (components == 1) checked.bgr = false;
-    if (!runEncode(*compressor, pixels, width, height, components, stride, checked)) {
+    if (!runEncode(*compressor, pixels, width, height, components, stride, checked, out)) {
         setError(error, compressor->errors.message);
+        out.clear();
         return false;
     }
-    out.assign(compressor->buffer, compressor->buffer + compressor->size);
     return true;
 }
 
 bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
                int components, size_t stride, const EncodeOptions& options, std::string* error) {
     std::vector<uint8_t> bytes;
+    return writeFile(path, pixels, width, height, components, stride, options, bytes, error);
+}
+
+bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
+               int components, size_t stride, const EncodeOptions& options,
+               std::vector<uint8_t>& bytes, std::string* error) {
     if (!encode(pixels, width, height, components, stride, options, bytes, error)) return false;
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {

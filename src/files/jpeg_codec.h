@@ -32,7 +32,8 @@ struct EncodeOptions {
     std::vector<std::string> comments;
 };
 
-// Encodes `height` rows of `width` pixels of `components` bytes (3 or 1), `stride` bytes apart.
+// Encodes `height` rows of `width` pixels of `components` bytes (3 or 1), `stride` bytes apart,
+// into `out` (replaced; its capacity is reused). On failure `out` is left empty.
 bool encode(const uint8_t* pixels, int width, int height, int components, size_t stride,
             const EncodeOptions& options, std::vector<uint8_t>& out, std::string* error = nullptr);
 
@@ -40,6 +41,10 @@ bool encode(const uint8_t* pixels, int width, int height, int components, size_t
 bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
                int components, size_t stride, const EncodeOptions& options,
                std::string* error = nullptr);
+// The same, encoding into `bytes`, whose capacity is kept for the next picture.
+bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
+               int components, size_t stride, const EncodeOptions& options,
+               std::vector<uint8_t>& bytes, std::string* error = nullptr);
 
 // Decodes to RGB (3 components), or to grey when `keepGrey` and the picture is grey.
 bool decode(const uint8_t* data, size_t size, Image& image, std::string* error = nullptr,

@@ -76,6 +76,18 @@ std::string temporaryFolder() {
     return "/tmp";
 }
 
+std::string scratchParentFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/') {
+        struct stat info {};
+        if (stat(runtime, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+            (info.st_mode & (S_IRWXG | S_IRWXO)) == 0) {
+            return withoutTrailingSlashes(runtime);
+        }
+    }
+    return temporaryFolder();
+}
+
 std::string documentsFolder() {
     const std::string home = homeDirectory();
     if (std::string xdg = xdgDocumentsDirectory(home); !xdg.empty()) return xdg;

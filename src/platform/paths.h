@@ -14,6 +14,12 @@ std::string moduleDirectory();
 // $TMPDIR when set and not empty, else /tmp; no trailing separator.
 std::string temporaryFolder();
 
+// Where the service makes its private scratch directory: the user's runtime folder
+// ($XDG_RUNTIME_DIR) when it is an absolute path to a directory of this user's that nobody
+// else may enter, else temporaryFolder(). The runtime folder lives in memory on desktops: the
+// preview file written at camera rate and the ID card photo never reach the disk.
+std::string scratchParentFolder();
+
 // The user's documents folder: XDG_DOCUMENTS_DIR from the user's user-dirs.dirs, else
 // $HOME/Documents. No trailing separator.
 std::string documentsFolder();

@@ -8,28 +8,20 @@
 #include <vector>
 
 #include "camera/preview.h"
+#include "command_test.h"
 #include "fake_pictavo.h"
-#include "service_harness.h"
 
 namespace lenvaro::testing {
 
-using Texts = std::vector<std::string>;
-
-class CameraTest : public ::testing::Test {
+class CameraTest : public CommandTest {
   protected:
     CameraTest() { resetPreview(); }
     ~CameraTest() override { resetPreview(); }
-
-    Texts request(const std::string& text) { return harness_.request(text); }
-    Texts calls() const { return ServiceHarness::calls(); }
-    CommandService& service() { return harness_.service(); }
 
     // The quoted reply form.
     static std::string quoted(const std::string& name, const std::string& result) {
         return "{\"FuncName\":\"" + name + "\",\"result\":\"" + result + "\"}";
     }
-
-    ServiceHarness harness_;
 };
 
 }  // namespace lenvaro::testing

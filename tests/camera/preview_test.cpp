@@ -233,6 +233,72 @@ TEST_F(MarkCropRect, RectanglesFromAnotherResolutionNeverWriteOutsideTheFrame) {
     EXPECT_GT(markedCount(), 0u);
 }
 
+TEST(MarkCropRectOnPicture, PaintsExactlyThePixelsTheFrameMarkWouldLeaveAfterShrinking) {
+    // Marking the shrunk copy must give the picture that marking the frame and then shrinking
+    // gives, for every step and every kind of rectangle.
+    const int width = 240;
+    const int height = 120;
+    std::vector<uint8_t> original(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0; i < original.size(); ++i) original[i] = static_cast<uint8_t>(i * 31 + i / 7);
+    const CropRect rects[] = {{50, 20, 150, 80},   {0, 0, width, height},  {3, 1, 237, 119},
+                              {51, 21, 149, 79},   {-300, -300, 50, 50},   {100, 50, 5000, 3000},
+                              {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, {50, 20, 60, 80},
+                              {5, 7, 239, 118},    {119, 59, 131, 71}};
+    for (const int targetWidth : {120, 80, 60, 48, 40, 24, 12}) {
+        for (const CropRect& rect : rects) {
+            std::vector<uint8_t> marked = original;
+            markCropRect(marked.data(), width, height, rect);
+            ScaledPicture expected;
+            ASSERT_TRUE(decimateFrame(marked.data(), width, height, targetWidth, expected));
+
+            ScaledPicture picture;
+            ASSERT_TRUE(decimateFrame(original.data(), width, height, targetWidth, picture));
+            markCropRectOnPicture(picture, width, height, rect);
+            ASSERT_EQ(picture.width, expected.width);
+            ASSERT_EQ(picture.storage, expected.storage)
+                << "width " << targetWidth << ", rect " << rect.left << "," << rect.top << ","
+                << rect.right << "," << rect.bottom;
+        }
+    }
+}
+
+TEST(MarkCropRectOnPicture, LeavesAFullSizePictureToTheFrameMark) {
+    std::vector<uint8_t> frame(60 * 40 * 3, 9);
+    const std::vector<uint8_t> before = frame;
+    ScaledPicture picture;
+    ASSERT_TRUE(decimateFrame(frame.data(), 60, 40, 0, picture));
+    markCropRectOnPicture(picture, 60, 40, CropRect{10, 10, 50, 30});
+    EXPECT_EQ(frame, before);
+}
+
+TEST(DecimateFrame, EverySamplerCopiesEachPixelAtEveryCountAndStep) {
+    // Counts around the blocks of four and eight pixels and their tails, odd steps and even,
+    // with nothing written past the last pixel.
+    std::vector<uint8_t> row(40 * 7 * 3 + 1);
+    for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 13 + 5);
+    const std::vector<RowSampler> samplers = rowSamplers();
+    ASSERT_FALSE(samplers.empty());
+    for (size_t which = 0; which < samplers.size(); ++which) {
+        for (int step = 2; step <= 7; ++step) {
+            for (int count = 1; count <= 40; ++count) {
+                if (static_cast<size_t>((count - 1) * step + 2) * 3 > row.size()) continue;
+                std::vector<uint8_t> target(static_cast<size_t>(count) * 3 + 8, 0xEE);
+                samplers[which](row.data(), static_cast<size_t>(step) * 3, count, target.data());
+                for (int i = 0; i < count; ++i) {
+                    const uint8_t* source = row.data() + static_cast<size_t>(i) * step * 3;
+                    ASSERT_EQ(target[i * 3 + 0], source[2])
+                        << "sampler " << which << " step " << step << " count " << count;
+                    ASSERT_EQ(target[i * 3 + 1], source[1]);
+                    ASSERT_EQ(target[i * 3 + 2], source[0]);
+                }
+                for (size_t i = static_cast<size_t>(count) * 3; i < target.size(); ++i) {
+                    ASSERT_EQ(target[i], 0xEE) << "sampler " << which << " wrote past the row";
+                }
+            }
+        }
+    }
+}
+
 TEST(PreviewBacklog, AboutOneSecondOfPreviewAtTheArrivalRate) {
     using Clock = PreviewBacklog::Clock;
     PreviewBacklog backlog;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "platform/paths.h"
@@ -47,6 +49,38 @@ TEST(Base64Encode, LineBreakFollowsEveryNineteenthWholeGroup) {
     ASSERT_EQ(t114.size(), 156u);
     EXPECT_EQ(t114.substr(76, 2), "\r\n");
     EXPECT_EQ(t114.substr(154), "\r\n");
+}
+
+// Character by character, the way the alphabet defines it: what the fast encoder must match.
+std::string referenceEncode(const std::string& bytes) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    size_t groups = 0;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t left = bytes.size() - i;
+        uint32_t bits = uint32_t{static_cast<uint8_t>(bytes[i])} << 16;
+        if (left > 1) bits |= uint32_t{static_cast<uint8_t>(bytes[i + 1])} << 8;
+        if (left > 2) bits |= static_cast<uint8_t>(bytes[i + 2]);
+        text += alphabet[(bits >> 18) & 63];
+        text += alphabet[(bits >> 12) & 63];
+        text += left > 1 ? alphabet[(bits >> 6) & 63] : '=';
+        text += left > 2 ? alphabet[bits & 63] : '=';
+        if (left >= 3 && ++groups % 19 == 0) text += "\r\n";
+    }
+    return text;
+}
+
+TEST(Base64Encode, MatchesTheAlphabetForEveryByteValueAndLength) {
+    // Every byte value in every position of a group, and lengths around line ends.
+    std::string all;
+    for (int round = 0; round < 3; ++round) {
+        for (int value = 0; value < 256; ++value) all += static_cast<char>(value * (round + 1) + round);
+    }
+    for (size_t length = 0; length <= all.size(); length += (length < 200 ? 1 : 37)) {
+        const std::string bytes = all.substr(0, length);
+        ASSERT_EQ(base64Encode(bytes), referenceEncode(bytes)) << "length " << length;
+    }
 }
 
 TEST(Base64Decode, DecodesGroupsAndCountsBytes) {
@@ -104,6 +138,11 @@ TEST(ReadFileAsBase64, ReadsWholeFilesAndGivesEmptyOnFailure) {
     EXPECT_EQ(readFileAsBase64(dir.file("empty.bin")), "");
     EXPECT_EQ(readFileAsBase64(dir.file("missing.bin")), "");
     EXPECT_EQ(readFileAsBase64(dir.path()), "");  // a directory
+    // Only regular files: a device never ends, a named pipe without a writer never starts.
+    EXPECT_EQ(readFileAsBase64("/dev/zero"), "");
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(readFileAsBase64(pipe), "");
 }
 
 TEST(ReplaceAll, ResumesAfterEachReplacement) {

@@ -66,6 +66,28 @@ TEST(TemporaryFolder, FollowsTmpdir) {
     }
 }
 
+TEST(ScratchParentFolder, TakesOnlyAPrivateRuntimeFolderOfThisUser) {
+    EnvScope tmp("TMPDIR", nullptr);
+    ScratchDirectory base;  // made 0700 by us
+    {
+        EnvScope runtime("XDG_RUNTIME_DIR", (base.path() + "/").c_str());
+        EXPECT_EQ(scratchParentFolder(), base.path());
+    }
+    {
+        // Others may enter: not private, so not used.
+        const std::string shared = base.file("shared");
+        ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+        EnvScope runtime("XDG_RUNTIME_DIR", shared.c_str());
+        EXPECT_EQ(scratchParentFolder(), "/tmp");
+    }
+    for (const char* unusable : {"relative/run", "/nonexistent-runtime-folder", "", "/etc/hostname"}) {
+        EnvScope runtime("XDG_RUNTIME_DIR", unusable);
+        EXPECT_EQ(scratchParentFolder(), "/tmp") << unusable;
+    }
+    EnvScope runtime("XDG_RUNTIME_DIR", nullptr);
+    EXPECT_EQ(scratchParentFolder(), "/tmp");
+}
+
 TEST(DocumentsFolder, ReadsTheXdgSettingElseHomeDocuments) {
     ScratchDirectory home;
     EnvScope homeVar("HOME", home.path().c_str());

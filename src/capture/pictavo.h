@@ -135,30 +135,35 @@ int camGetSsseInfo(uint8_t* record /*[PICTAVO_SOCIAL_CARD_RECORD_SIZE]*/);
 int camGetBankCardInfo(uint8_t* text /*[PICTAVO_BANK_CARD_TEXT_SIZE]*/);
 int camGetMagCard(uint8_t* record /*[PICTAVO_MAG_CARD_RECORD_SIZE]*/);
 
-// ---- IC card family: every function ends with `out`, the output text buffer ----
-int CamReadCardBas(int iType, char* out);
-int CamReadCardBas_HSM_Step1(int iType, char* out);
-int CamReadCardBas_HSM_Step2(const char* pKey, char* out);
-int CamReadCard(int iType, int iAuthType, const char* pCardInfo, const char* pFileAddr, char* out);
-int CamReadCard_HSM_Step1(int iType, const char* pCardInfo, const char* pFileAddr, char* out);
-int CamReadCard_HSM_Step2(const char* pKey, char* out);
+// ---- IC card family: every function ends with `out`, the output text buffer, of the size
+// noted; the library writes at most that many bytes, terminator included ----
+int CamReadCardBas(int iType, char* out /*[1024]*/);
+int CamReadCardBas_HSM_Step1(int iType, char* out /*[1024]*/);
+int CamReadCardBas_HSM_Step2(const char* pKey, char* out /*[1024]*/);
+int CamReadCard(int iType, int iAuthType, const char* pCardInfo, const char* pFileAddr,
+                char* out /*[20480]*/);
+int CamReadCard_HSM_Step1(int iType, const char* pCardInfo, const char* pFileAddr,
+                          char* out /*[1024]*/);
+int CamReadCard_HSM_Step2(const char* pKey, char* out /*[20480]*/);
 int CamWriteCard(int iType, const char* pCardInfo, const char* pFileAddr, const char* pWriteData,
-                 char* out);
-int CamWriteCard_HSM_Step1(int iType, const char* pCardInfo, const char* pFileAddr, char* out);
-int CamWriteCard_HSM_Step2(const char* pKey, const char* pWriteData, char* out);
-int CamVerifyPIN(int iType, char* out);
-int CamChangePIN(int iType, char* out);
-int CamReloadPIN(int iType, const char* pCardInfo, char* out);
-int CamReloadPIN_HSM_Step1(int iType, const char* pCardInfo, char* out);
-int CamReloadPIN_HSM_Step2(const char* pKey, char* out);
-int CamUnblockPIN(int iType, const char* pCardInfo, char* out);
-int CamUnblockPIN_HSM_Step1(int iType, const char* pCardInfo, char* out);
-int CamUnblockPIN_HSM_Step2(const char* pKey, char* out);
-int CamUnblockPIN_HSM_Step3(const char* pKey, char* out);
-int CamDoDebit(int iType, const char* pCardInfo, const char* pPayInfo, char* out);
-int CamDoDebit_HSM_Step1(int iType, const char* pCardInfo, const char* pPayInfo, char* out);
-int CamDoDebit_HSM_Step2(const char* pKey, char* out);
-int CamReadDebitRecord(int iType, char* out);
+                 char* out /*[1024]*/);
+int CamWriteCard_HSM_Step1(int iType, const char* pCardInfo, const char* pFileAddr,
+                           char* out /*[1024]*/);
+int CamWriteCard_HSM_Step2(const char* pKey, const char* pWriteData, char* out /*[1024]*/);
+int CamVerifyPIN(int iType, char* out /*[512]*/);
+int CamChangePIN(int iType, char* out /*[512]*/);
+int CamReloadPIN(int iType, const char* pCardInfo, char* out /*[512]*/);
+int CamReloadPIN_HSM_Step1(int iType, const char* pCardInfo, char* out /*[512]*/);
+int CamReloadPIN_HSM_Step2(const char* pKey, char* out /*[1024]*/);
+int CamUnblockPIN(int iType, const char* pCardInfo, char* out /*[512]*/);
+int CamUnblockPIN_HSM_Step1(int iType, const char* pCardInfo, char* out /*[512]*/);
+int CamUnblockPIN_HSM_Step2(const char* pKey, char* out /*[1024]*/);
+int CamUnblockPIN_HSM_Step3(const char* pKey, char* out /*[1024]*/);
+int CamDoDebit(int iType, const char* pCardInfo, const char* pPayInfo, char* out /*[512]*/);
+int CamDoDebit_HSM_Step1(int iType, const char* pCardInfo, const char* pPayInfo,
+                         char* out /*[512]*/);
+int CamDoDebit_HSM_Step2(const char* pKey, char* out /*[1024]*/);
+int CamReadDebitRecord(int iType, char* out /*[2048]*/);
 
 // ---- Biometrics ----
 int fingerprintInit(void);

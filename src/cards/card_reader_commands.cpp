@@ -53,10 +53,10 @@ void iReadICCardNumCommand(CommandService& service) {
 }  // namespace
 
 void registerCardReaderCommands(CommandTable& table) {
-    table.bind("ReadSBKCaard", ReadSBKCaardCommand);
-    table.bind("ReadBankCard", ReadBankCardCommand);
-    table.bind("ReadMagneticCard", ReadMagneticCardCommand);
-    table.bind("iReadICCardNum", iReadICCardNumCommand);
+    table.bind("ReadSBKCaard", whileHoldingCardReader<ReadSBKCaardCommand>);
+    table.bind("ReadBankCard", whileHoldingCardReader<ReadBankCardCommand>);
+    table.bind("ReadMagneticCard", whileHoldingCardReader<ReadMagneticCardCommand>);
+    table.bind("iReadICCardNum", whileHoldingCardReader<iReadICCardNumCommand>);
 }
 
 }  // namespace lenvaro

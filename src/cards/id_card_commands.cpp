@@ -121,11 +121,11 @@ void idcardrfidGetOneFingerprintMsgCommand(CommandService& service) {
 }  // namespace
 
 void registerIdCardCommands(CommandTable& table) {
-    table.bind("idcardrfidReadIDCard", idcardrfidReadIDCardCommand);
-    table.bind("idcardrfidReadIDCardEx", idcardrfidReadIDCardExCommand);
-    table.bind("iReadIdentityCard", iReadIdentityCardCommand);
-    table.bind("idcardrfidGetIDCardImage", idcardrfidGetIDCardImageCommand);
-    table.bind("idcardrfidGetOneFingerprintMsg", idcardrfidGetOneFingerprintMsgCommand);
+    table.bind("idcardrfidReadIDCard", whileHoldingCardReader<idcardrfidReadIDCardCommand>);
+    table.bind("idcardrfidReadIDCardEx", whileHoldingCardReader<idcardrfidReadIDCardExCommand>);
+    table.bind("iReadIdentityCard", whileHoldingCardReader<iReadIdentityCardCommand>);
+    table.bind("idcardrfidGetIDCardImage", whileHoldingCardReader<idcardrfidGetIDCardImageCommand>);
+    table.bind("idcardrfidGetOneFingerprintMsg", whileHoldingCardReader<idcardrfidGetOneFingerprintMsgCommand>);
 }
 
 }  // namespace lenvaro

@@ -8,7 +8,7 @@
 
 #include "biometrics/face_match_worker.h"
 #include "fake_pictavo.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -25,10 +25,8 @@ std::string reply(const std::string& name, const std::string& result) {
 
 std::string pushed(const std::string& score) { return reply(kFaceMatchPushName, score); }
 
-class FaceCommands : public ::testing::Test {
-protected:
-    Texts request(const std::string& text) { return harness_.request(text); }
-
+class FaceCommands : public lenvaro::testing::CommandTest {
+  protected:
     // Waits until `count` messages have been sent in all (the bound only keeps a broken worker
     // from hanging the run), then returns them.
     Texts waitForSent(size_t count) {
@@ -55,7 +53,6 @@ protected:
 
     static Texts matchCalls() { return Fake::callLog("camMatchFaceByBase64Video"); }
 
-    ServiceHarness harness_;
 };
 
 TEST_F(FaceCommands, InitAndUnInitReplyTheLibraryStatus) {

@@ -15,7 +15,7 @@
 #include "fake_pictavo.h"
 #include "files/base64.h"
 #include "platform/paths.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -77,9 +77,8 @@ private:
     std::optional<std::string> old_;
 };
 
-class FingerprintCommands : public ::testing::Test {
+class FingerprintCommands : public lenvaro::testing::CommandTest {
 protected:
-    Texts request(const std::string& text) { return harness_.request(text); }
     static Texts calls(const std::string& function) { return Fake::callLog(function); }
 
     // A touch of the sensor that gives `image` and `raw`, and a feature extraction giving
@@ -113,7 +112,6 @@ protected:
     ScratchDirectory home_;
     ScopedEnvironment homeVariable_{"HOME", home_.path()};
     ScopedEnvironment configVariable_{"XDG_CONFIG_HOME", home_.file("config")};
-    ServiceHarness harness_;
 };
 
 TEST_F(FingerprintCommands, SlotsStartEmptySoACompareBeforeInitAnswersMinus100) {

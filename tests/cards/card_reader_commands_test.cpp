@@ -5,7 +5,7 @@
 
 #include "fake_pictavo.h"
 #include "platform/code_page.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -24,11 +24,7 @@ Texts after(Texts first, const Texts& then) {
     return first;
 }
 
-class CardReaderCommands : public ::testing::Test {
-  protected:
-    Texts request(const std::string& text) { return harness_.request(text); }
-    ServiceHarness harness_;
-};
+class CardReaderCommands : public lenvaro::testing::CommandTest {};
 
 TEST_F(CardReaderCommands, SocialCardFieldsComeInTheOrderPagesRelyOn) {
     Bytes record(PICTAVO_SOCIAL_CARD_RECORD_SIZE, 0);

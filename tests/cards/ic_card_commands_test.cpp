@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_pictavo.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -13,11 +13,7 @@ using pictavo_fake::Fake;
 using pictavo_fake::Outcome;
 using Texts = std::vector<std::string>;
 
-class IcCardCommands : public ::testing::Test {
-  protected:
-    Texts request(const std::string& text) { return harness_.request(text); }
-    ServiceHarness harness_;
-};
+class IcCardCommands : public lenvaro::testing::CommandTest {};
 
 struct Member {
     const char* name;

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
+#include "cards/reset_card_reader.h"
+#include "command_test.h"
 #include "fake_pictavo.h"
 #include "files/base64.h"
-#include "service_harness.h"
 
 namespace lenvaro {
 namespace {
@@ -44,11 +47,9 @@ Bytes fullRecord() {
     return record;
 }
 
-class IdCardCommands : public ::testing::Test {
+class IdCardCommands : public lenvaro::testing::CommandTest {
   protected:
-    Texts request(const std::string& text) { return harness_.request(text); }
     std::string photoPath() { return harness_.service().scratchDirectory() + "/idCard.bmp"; }
-    ServiceHarness harness_;
 };
 
 TEST_F(IdCardCommands, ReadIdCardResetsTheReaderAndJoinsTheNineFieldsInRecordOrder) {
@@ -190,6 +191,23 @@ TEST_F(IdCardCommands, NothingReadFromACardIsLogged) {
     request(R"({"FuncName":"idcardrfidGetOneFingerprintMsg"})");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(IdCardCommands, AResetFromOutsideWaitsForTheReadInProgress) {
+    // The host's reset (SIGUSR1) arrives while a slow read is in the library: it must not
+    // close the reader under the read, so it returns only once the command has replied.
+    Fake::program("idcardrfidReadIDCard", Outcome().withBytes({fullRecord()}).delayed(300));
+    std::thread command([&] { request(R"({"FuncName":"iReadIdentityCard"})"); });
+    while (Fake::callLog("idcardrfidReadIDCard").empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    resetCardReader();
+    EXPECT_EQ(harness_.sent().size(), 1u) << "the reset went ahead while the read was running";
+    command.join();
+    const Texts calls = harness_.calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1], "idcardrfidUnInit()");
+    EXPECT_EQ(calls[2], "idcardrfidInit()");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "fake_pictavo.h"
 #include "files/folder_walk.h"
 #include "platform/paths.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -22,7 +22,7 @@ using pictavo_fake::Fake;
 using pictavo_fake::Outcome;
 using Texts = std::vector<std::string>;
 
-class FolderCommands : public ::testing::Test {
+class FolderCommands : public lenvaro::testing::CommandTest {
   protected:
     // Creates the file (and the folders on its way) below the scratch folder.
     void file(const std::string& relative) {
@@ -55,7 +55,6 @@ class FolderCommands : public ::testing::Test {
     }
 
     ScratchDirectory folder_;
-    ServiceHarness harness_;
 };
 
 TEST_F(FolderCommands, ListsEveryFileInByteOrderBehindTheFolderMarker) {

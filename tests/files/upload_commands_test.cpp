@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fake_pictavo.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -15,7 +15,7 @@ using pictavo_fake::Fake;
 using pictavo_fake::Outcome;
 using Texts = std::vector<std::string>;
 
-class UploadCommands : public ::testing::Test {
+class UploadCommands : public lenvaro::testing::CommandTest {
   protected:
     // The reply to an HTTP upload whose server answered `answer`.
     std::string replyToAnswer(const std::string& answer, int status = 0) {
@@ -24,7 +24,6 @@ class UploadCommands : public ::testing::Test {
             R"({"FuncName":"camUpdataFileHttp","argument":{"filePath":"/f.jpg","url":"http://h/u","param":"a=1"}})");
         return sent.size() == 1 ? sent[0] : "<" + std::to_string(sent.size()) + " messages>";
     }
-    ServiceHarness harness_;
 };
 
 TEST_F(UploadCommands, HttpPassesTheArgumentsAndAZeroedAnswerBuffer) {

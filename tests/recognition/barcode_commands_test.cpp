@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "fake_pictavo.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -30,11 +30,7 @@ std::vector<uint8_t> resultSet(const std::vector<std::pair<std::string, std::str
     return bytesOf(*set);
 }
 
-class BarcodeCommands : public ::testing::Test {
-  protected:
-    Texts request(const std::string& text) { return harness_.request(text); }
-    ServiceHarness harness_;
-};
+class BarcodeCommands : public lenvaro::testing::CommandTest {};
 
 TEST_F(BarcodeCommands, RecognizeJoinsEveryEntryAsFormatColonText) {
     Fake::program("coderRecognizeBarcode",

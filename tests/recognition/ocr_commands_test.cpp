@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_pictavo.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -12,11 +12,7 @@ using pictavo_fake::Fake;
 using pictavo_fake::Outcome;
 using Texts = std::vector<std::string>;
 
-class OcrCommands : public ::testing::Test {
-  protected:
-    Texts request(const std::string& text) { return harness_.request(text); }
-    ServiceHarness harness_;
-};
+class OcrCommands : public lenvaro::testing::CommandTest {};
 
 TEST_F(OcrCommands, LanguageCountRepliesTheCountWhateverTheStatus) {
     Fake::program("ocrGetLanguageCount", Outcome::returns(-1).withInts({2}));

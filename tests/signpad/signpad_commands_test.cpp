@@ -8,7 +8,7 @@
 #include "fake_pictavo.h"
 #include "files/base64.h"
 #include "platform/paths.h"
-#include "service_harness.h"
+#include "command_test.h"
 
 namespace lenvaro {
 namespace {
@@ -18,11 +18,7 @@ using pictavo_fake::Fake;
 using pictavo_fake::Outcome;
 using Texts = std::vector<std::string>;
 
-class SignpadCommands : public ::testing::Test {
-  protected:
-    Texts request(const std::string& text) { return harness_.request(text); }
-    ServiceHarness harness_;
-};
+class SignpadCommands : public lenvaro::testing::CommandTest {};
 
 TEST_F(SignpadCommands, StartHandsEverySettingOnAndStartsWriting) {
     Fake::program("signStartWriteDeveiceAPI", Outcome::returns(-7));

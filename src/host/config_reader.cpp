@@ -9,6 +9,8 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
+#include "service/handshake_policy.h"
+
 namespace lenvaro {
 namespace {
 
@@ -58,6 +60,20 @@ bool ConfigReader::readListenAddress(const std::string& path, std::string& addre
     return true;
 }
 
+std::vector<std::string> ConfigReader::readAllowedOrigins(const std::string& path) const {
+    std::vector<std::string> origins;
+    TiXmlDocument document(path.c_str());
+    if (!document.LoadFile(TIXML_DEFAULT_ENCODING)) return origins;
+    TiXmlNode* exeInfo = document.FirstChild("exeInfo");
+    if (exeInfo == nullptr) return origins;
+    for (TiXmlElement* element = exeInfo->FirstChildElement("allowedOrigin"); element != nullptr;
+         element = element->NextSiblingElement("allowedOrigin")) {
+        const char* text = element->GetText();
+        origins.emplace_back(text != nullptr ? text : "");
+    }
+    return origins;
+}
+
 ListenSettings readListenSettings(const std::string& configPath, std::string& warnings) {
     ListenSettings settings;
     ConfigReader reader;
@@ -78,6 +94,13 @@ ListenSettings readListenSettings(const std::string& configPath, std::string& wa
                     " is not an IPv4 address; listening on " + DEFAULT_LISTEN_ADDRESS + "\n";
     } else {
         settings.address = address;
+    }
+    settings.allowedOrigins = reader.readAllowedOrigins(configPath);
+    for (const std::string& origin : settings.allowedOrigins) {
+        if (canonicalOrigin(origin).empty()) {
+            warnings += "warning: allowedOrigin \"" + origin + "\" in " + configPath +
+                        " is not an origin (scheme://host[:port]); it lets no page in\n";
+        }
     }
     return settings;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace lenvaro {
 
@@ -22,12 +23,18 @@ public:
     // Sets address to DEFAULT_LISTEN_ADDRESS, then to the trimmed text of
     // <exeInfo><listenAddress> when it is present. Returns whether it was present.
     bool readListenAddress(const std::string& path, std::string& address) const;
+
+    // The text of every <exeInfo><allowedOrigin>, in file order (TinyXML trims it). Empty when
+    // the file or the elements are missing; an empty element counts, as "".
+    std::vector<std::string> readAllowedOrigins(const std::string& path) const;
 };
 
 // What the service listens on, with the warnings a user should see on standard error.
 struct ListenSettings {
     std::string address = DEFAULT_LISTEN_ADDRESS;
     unsigned short port = DEFAULT_PORT;
+    // The allowedOrigin settings as written; none lets pages of every origin in.
+    std::vector<std::string> allowedOrigins;
 };
 ListenSettings readListenSettings(const std::string& configPath, std::string& warnings);
 

@@ -3,6 +3,7 @@
 // for the quit signals and the card-reader reset. --quit and --reset-card-reader signal the
 // running instance instead.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -86,6 +87,17 @@ int askForCardReaderReset() {
     return 0;
 }
 
+// Every connection holds a descriptor, and websocketpp retries a failed accept at once: a
+// process out of descriptors spins on its listening socket until some are freed. Half-open
+// connections make that cheap to reach under the usual soft limit of 1024, so the service takes
+// the whole hard limit.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 int serve(const CommandLine& commandLine) {
     const auto startedAt = std::chrono::steady_clock::now();
     setInternalCodePage(localeCodePage());
@@ -99,6 +111,7 @@ int serve(const CommandLine& commandLine) {
     sigaddset(&hostSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &hostSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    raiseDescriptorLimit();
 
     // The guard comes before the command service, so a second start never initialises the
     // capture library under the running instance's feet. A relaunched copy waits for the
@@ -136,7 +149,7 @@ int serve(const CommandLine& commandLine) {
 
     std::unique_ptr<ScratchDirectory> scratch;
     try {
-        scratch = std::make_unique<ScratchDirectory>();
+        scratch = std::make_unique<ScratchDirectory>(scratchParentFolder());
     } catch (const std::exception& error) {
         std::cerr << "lenvaro-server: " << error.what() << std::endl;
         return 1;
@@ -151,6 +164,7 @@ int serve(const CommandLine& commandLine) {
             std::cout << "Lenvaro Server listening on " << address << ":" << port << std::endl;
         },
     });
+    server.setAllowedOrigins(settings.allowedOrigins);
     service = std::make_unique<CommandService>(
         scratch->path(), [&server](std::string text) { server.sendText(std::move(text)); },
         [&server] { return server.queuedBytes(); });

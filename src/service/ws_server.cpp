@@ -1,6 +1,8 @@
 // The WebSocket endpoint over websocketpp and Boost.Asio.
 #include "service/ws_server.h"
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -11,9 +13,16 @@
 #include <websocketpp/server.hpp>
 
 #include "files/text_encoding.h"
+#include "service/handshake_policy.h"
+#include "service/http_routes.h"
 
 namespace lenvaro {
 namespace {
+
+void closeOnExec(int descriptor) {
+    const int flags = fcntl(descriptor, F_GETFD);
+    if (flags >= 0) fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC);
+}
 
 // The asio configuration without permessage-deflate: websocketpp does not bound the inflated
 // size of a compressed message, so a small frame could inflate to gigabytes.
@@ -46,6 +55,27 @@ bool WsServer::run(const std::string& address, uint16_t port) {
         server.init_asio();
         endpoint.refreshTimer = std::make_unique<boost::asio::steady_timer>(server.get_io_service());
         server.set_reuse_addr(true);
+        server.set_max_message_size(kMaxMessageBytes);
+
+        // Handshakes from origins not let in, or naming a Host other than loopback while the
+        // service listens on loopback, get 403 (websocketpp would answer 400 by itself).
+        HandshakePolicy policy;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            policy = makeHandshakePolicy(allowedOriginSettings_, address);
+        }
+        server.set_validate_handler([&server, policy = std::move(policy)](ConnectionHandle handle) {
+            try {
+                auto connection = server.get_con_from_hdl(handle);
+                const HandshakeVerdict verdict = judgeHandshake(
+                    policy, connection->get_request_header("Host"), connection->get_request_header("Origin"));
+                if (verdict == HandshakeVerdict::Accept) return true;
+                connection->set_status(websocketpp::http::status_code::forbidden);
+            } catch (const std::exception&) {
+                // A connection gone meanwhile: refused all the same.
+            }
+            return false;
+        });
 
         server.set_message_handler([this](ConnectionHandle, Server::message_ptr message) {
             // Text and binary frames alike carry a request.
@@ -64,15 +94,34 @@ bool WsServer::run(const std::string& address, uint16_t port) {
         });
         // Nagle off on every accepted socket. The socket-initialisation hook runs before the
         // socket is open, where the option cannot be set; after the accept it can.
+        // Both also keep the service's sockets out of programs it starts (Asio opens and
+        // accepts without close-on-exec).
         server.set_tcp_post_init_handler([&server](ConnectionHandle connection) {
             websocketpp::lib::error_code error;
             auto accepted = server.get_con_from_hdl(connection, error);
             if (error) return;
             boost::system::error_code ignored;
             accepted->get_socket().set_option(boost::asio::ip::tcp::no_delay(true), ignored);
+            closeOnExec(accepted->get_socket().native_handle());
         });
-        // Plain HTTP requests get websocketpp's default answer.
-        server.set_http_handler([](ConnectionHandle) {});
+        server.set_tcp_pre_bind_handler([](const auto& acceptor) {
+            closeOnExec(acceptor->native_handle());
+            return websocketpp::lib::error_code();
+        });
+        // GET /status and the demo page's files under /demo/; every other plain HTTP request
+        // gets websocketpp's default answer.
+        server.set_http_handler([&server, routes = HttpRoutes::forThisService()](ConnectionHandle handle) {
+            try {
+                auto connection = server.get_con_from_hdl(handle);
+                const auto answer = routes.answer(connection->get_request().get_method(), connection->get_resource());
+                if (!answer) return;
+                connection->set_status(static_cast<websocketpp::http::status_code::value>(answer->status));
+                for (const auto& [name, value] : answer->headers) connection->replace_header(name, value);
+                connection->set_body(answer->body);
+            } catch (const std::exception&) {
+                // A connection gone meanwhile; nothing to answer.
+            }
+        });
 
         server.set_listen_backlog(kListenBacklog);
         // Given the address, listen() binds that IPv4 address only; the port alone would bind
@@ -169,6 +218,11 @@ void WsServer::refreshQueuedBytes() {
         if (error || endpoint_ == nullptr) return;
         refreshQueuedBytes();
     });
+}
+
+void WsServer::setAllowedOrigins(std::vector<std::string> allowedOriginSettings) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    allowedOriginSettings_ = std::move(allowedOriginSettings);
 }
 
 size_t WsServer::queuedBytes() const { return postedBytes_.load() + bufferedBytes_.load(); }

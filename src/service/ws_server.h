@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace lenvaro {
 
@@ -46,6 +47,14 @@ public:
     // (refreshed while data waits). The preview push drops frames rather than queue behind this.
     size_t queuedBytes() const;
 
+    // The largest message a peer may send: room for a Base64 image, the largest legitimate
+    // request. A longer one closes that connection with 1009 (message too big).
+    static constexpr size_t kMaxMessageBytes = 64 * 1024 * 1024;
+
+    // The allowedOrigin settings as written in the configuration (see handshake_policy.h); none
+    // lets every origin in. Read when run() starts.
+    void setAllowedOrigins(std::vector<std::string> allowedOriginSettings);
+
 private:
     struct Endpoint;
     void sendOnServiceThread(const std::string& utf8);
@@ -60,6 +69,7 @@ private:
     std::atomic<size_t> postedBytes_{0};
     std::atomic<size_t> bufferedBytes_{0};
     bool refreshArmed_ = false;  // service thread only
+    std::vector<std::string> allowedOriginSettings_;  // guarded by mutex_
 };
 
 }  // namespace lenvaro

@@ -85,7 +85,7 @@ TEST_F(CameraOverFake, OpenStreamsPreviewFramesAtThePagesWidth) {
     ASSERT_FALSE(paths.empty());
     EXPECT_TRUE(std::all_of(paths.begin(), paths.end(),
                             [&](const std::string& p) { return p == paths[0]; }));
-    EXPECT_EQ(paths[0].rfind(server_.tmp() + "/", 0), 0u) << paths[0];
+    EXPECT_EQ(paths[0].rfind(server_.runtimeDir() + "/lenvaro-", 0), 0u) << paths[0];
     jpeg::Image image;
     std::string error;
     ASSERT_TRUE(jpeg::readFile(paths[0], image, &error)) << error;

@@ -31,11 +31,13 @@ std::string commandOutput(const std::string& command) {
     return output;
 }
 
-size_t entriesIn(const std::string& dir) {
+// Entries of `dir` whose names start with `prefix` ("" for all).
+size_t entriesIn(const std::string& dir, const std::string& prefix = "") {
     size_t count = 0;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* entry = readdir(d)) {
-            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") ++count;
+            const std::string name = entry->d_name;
+            if (name != "." && name != ".." && name.rfind(prefix, 0) == 0) ++count;
         }
         closedir(d);
     }
@@ -189,12 +191,15 @@ TEST(Server, QuitSignalClosesTheCamerasAndRemovesTheScratchDirectory) {
     options.library = LENVARO_FAKE_LIBRARY;
     ServerProcess server(options);
     ASSERT_NE(server.start(), 0);
-    EXPECT_EQ(entriesIn(server.tmp()), 1u);  // the scratch directory
+    // The scratch directory is made in the private runtime folder, beside the instance lock;
+    // nothing goes to the temporary folder.
+    EXPECT_EQ(entriesIn(server.runtimeDir(), "lenvaro-"), 1u);
+    EXPECT_EQ(entriesIn(server.tmp(), "lenvaro-"), 0u);
     EXPECT_EQ(server.stop(), 0);
     EXPECT_EQ(readLines(server.fakeLog()),
               (std::vector<std::string>{"camInitCameraLib()", "camCloseDev(0)", "camCloseDev(1)",
                                         "camUnInitCameraLib()"}));
-    EXPECT_EQ(entriesIn(server.tmp()), 0u);
+    EXPECT_EQ(entriesIn(server.runtimeDir(), "lenvaro-"), 0u);
 }
 
 TEST(Server, APortInUseEndsTheServiceWithTheFailureMessage) {

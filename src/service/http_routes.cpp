@@ -1,0 +1,217 @@
+// The demo page's files and the status answer.
+#include "service/http_routes.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/paths.h"
+
+#ifndef LENVARO_VERSION
+#define LENVARO_VERSION "unknown"
+#endif
+
+namespace lenvaro {
+namespace {
+
+constexpr const char* kDemoPrefix = "/demo/";
+// The demo files are a few kilobytes; anything far larger in that folder is not ours to send,
+// and reading it would hold up the service thread.
+constexpr off_t kLargestServedFile = 16 * 1024 * 1024;
+
+bool isDirectory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string realPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// %XX decoding; false for a malformed escape.
+bool percentDecode(const std::string& text, std::string& decoded) {
+    decoded.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return false;
+        const int high = hexDigit(text[i + 1]);
+        const int low = hexDigit(text[i + 2]);
+        if (high < 0 || low < 0) return false;
+        decoded += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return true;
+}
+
+// True when every segment of the relative path names something inside the folder: no "..",
+// no ".", no empty segment in the middle, no NUL and no backslash (which some tools read as a
+// separator).
+bool isSafeRelativePath(const std::string& relative) {
+    if (relative.find('\0') != std::string::npos || relative.find('\\') != std::string::npos) return false;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find('/', start);
+        if (end == std::string::npos) end = relative.size();
+        const std::string segment = relative.substr(start, end - start);
+        if (segment == ".." || segment == ".") return false;
+        if (segment.empty() && end != relative.size()) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+HttpAnswer plainText(int status, const std::string& text) {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.headers = {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}};
+    answer.body = text + "\n";
+    return answer;
+}
+
+HttpAnswer redirect(const std::string& location) {
+    HttpAnswer answer = plainText(301, "Moved to " + location);
+    answer.headers.emplace_back("Location", location);
+    return answer;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            static const char* kHex = "0123456789abcdef";
+            quoted += "\\u00";
+            quoted += kHex[(c >> 4) & 0xF];
+            quoted += kHex[c & 0xF];
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+std::string HttpAnswer::header(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (key == name) return value;
+    }
+    return "";
+}
+
+std::string demoDirectory(const std::string& moduleDir) {
+    const std::string beside = moduleDir + "/web/demo";
+    if (isDirectory(beside)) return beside;
+    return moduleDir + "/../share/lenvaro-server/web/demo";
+}
+
+std::string contentTypeFor(const std::string& path) {
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {".html", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        // Module scripts are refused by browsers under any other type.
+        {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},
+        {".json", "application/json; charset=utf-8"},
+        {".map", "application/json; charset=utf-8"},
+        {".ts", "text/plain; charset=utf-8"},
+        {".txt", "text/plain; charset=utf-8"},
+        {".md", "text/plain; charset=utf-8"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},
+        {".gif", "image/gif"},
+        {".ico", "image/x-icon"},
+        {".webp", "image/webp"},
+        {".woff2", "font/woff2"},
+    };
+    std::string lower = path;
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (const auto& [extension, type] : kTypes) {
+        if (endsWith(lower, extension)) return type;
+    }
+    return "application/octet-stream";
+}
+
+HttpRoutes::HttpRoutes(std::string demoDirectory, std::string serviceName, std::string serviceVersion)
+    : demoDirectory_(std::move(demoDirectory)),
+      serviceName_(std::move(serviceName)),
+      serviceVersion_(std::move(serviceVersion)) {}
+
+HttpRoutes HttpRoutes::forThisService() {
+    return HttpRoutes(demoDirectory(moduleDirectory()), "Lenvaro Server", LENVARO_VERSION);
+}
+
+std::optional<HttpAnswer> HttpRoutes::answer(const std::string& method, const std::string& resource) const {
+    if (method != "GET") return std::nullopt;
+    std::string path = resource.substr(0, resource.find_first_of("?#"));
+    if (path == "/status") return status();
+    if (path == "/demo") return redirect("/demo/");
+    if (path.compare(0, std::char_traits<char>::length(kDemoPrefix), kDemoPrefix) == 0) return demoFile(path);
+    return std::nullopt;
+}
+
+HttpAnswer HttpRoutes::status() const {
+    HttpAnswer answer;
+    answer.headers = {{"Content-Type", "application/json; charset=utf-8"},
+                      {"Access-Control-Allow-Origin", "*"},
+                      {"Cache-Control", "no-store"}};
+    answer.body = "{\"name\":" + jsonString(serviceName_) + ",\"version\":" + jsonString(serviceVersion_) + "}";
+    return answer;
+}
+
+HttpAnswer HttpRoutes::demoFile(const std::string& path) const {
+    std::string relative;
+    if (!percentDecode(path.substr(std::char_traits<char>::length(kDemoPrefix)), relative)) {
+        return plainText(400, "Bad Request");
+    }
+    if (!isSafeRelativePath(relative)) return plainText(403, "Forbidden");
+    if (relative.empty() || relative.back() == '/') relative += "index.html";
+
+    // The resolved file must still lie inside the demo folder: a link placed in it must not
+    // lead the page anywhere else on the computer.
+    const std::string root = realPath(demoDirectory_);
+    const std::string file = realPath(demoDirectory_ + "/" + relative);
+    if (root.empty() || file.empty() || file.compare(0, root.size() + 1, root + "/") != 0) {
+        return plainText(404, "Not Found");
+    }
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) return plainText(404, "Not Found");
+    if (S_ISDIR(info.st_mode)) return redirect(path + "/");
+    if (!S_ISREG(info.st_mode) || info.st_size > kLargestServedFile) return plainText(404, "Not Found");
+
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (!in.good() && !in.eof()) return plainText(404, "Not Found");
+    HttpAnswer answer;
+    answer.headers = {{"Content-Type", contentTypeFor(file)},
+                      {"Cache-Control", "no-cache"},
+                      {"X-Content-Type-Options", "nosniff"}};
+    answer.body = content.str();
+    return answer;
+}
+
+}  // namespace lenvaro

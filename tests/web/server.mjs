@@ -1,0 +1,119 @@
+// Starts the real lenvaro-server in a private copy of the installed layout: bin/ with the
+// executable and the built-in libpictavo.so beside it, cfg/ from the build tree (simulated
+// devices, templates) with a port of our choosing, and the demo page under share/. The paths
+// come from CTest's environment.
+import { spawn } from "node:child_process";
+import fs from "node:fs";
+import net from "node:net";
+import os from "node:os";
+import path from "node:path";
+
+const executable = process.env.LENVARO_SERVER_EXECUTABLE;
+const library = process.env.LENVARO_BUILTIN_LIBRARY;
+
+export function buildTree() {
+  if (!executable || !library) {
+    throw new Error("LENVARO_SERVER_EXECUTABLE and LENVARO_BUILTIN_LIBRARY must name the built server and library");
+  }
+  return path.resolve(path.dirname(executable), "..");
+}
+
+/** A port nothing listens on right now. */
+export function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.once("error", reject);
+    probe.listen(0, "127.0.0.1", () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+export class ServerProcess {
+  /**
+   * @param {object} [options]
+   *   port            the port to listen on (0: one the system picks)
+   *   simulator       (text) => text, edits the build tree's cfg/simulator.json
+   */
+  constructor({ port = 0, simulator = (text) => text } = {}) {
+    this.root = fs.mkdtempSync(path.join(os.tmpdir(), "lenvaro-web-test-"));
+    const tree = buildTree();
+    const bin = path.join(this.root, "bin");
+    fs.mkdirSync(bin);
+    fs.copyFileSync(executable, path.join(bin, "lenvaro-server"));
+    fs.chmodSync(path.join(bin, "lenvaro-server"), 0o700);
+    fs.copyFileSync(library, path.join(bin, "libpictavo.so"));
+    fs.cpSync(path.join(tree, "cfg"), path.join(this.root, "cfg"), { recursive: true });
+    fs.writeFileSync(path.join(this.root, "cfg", "exeCfg.xml"), `<exeInfo><port>${port}</port></exeInfo>`);
+    const simulatorPath = path.join(this.root, "cfg", "simulator.json");
+    fs.writeFileSync(simulatorPath, simulator(fs.readFileSync(simulatorPath, "utf8")));
+    fs.cpSync(path.join(tree, "share"), path.join(this.root, "share"), { recursive: true });
+    for (const dir of ["tmp", "run", "home", "work"]) fs.mkdirSync(path.join(this.root, dir), { mode: 0o700 });
+    this.work = path.join(this.root, "work");
+    this.process = null;
+    this.port = 0;
+    this.stderr = "";
+  }
+
+  get url() {
+    return `ws://127.0.0.1:${this.port}/`;
+  }
+
+  get httpUrl() {
+    return `http://127.0.0.1:${this.port}`;
+  }
+
+  /** Starts the service and resolves with its port once it listens. */
+  start(timeoutMs = 15000) {
+    // The test's environment (sanitizer settings included), with private folders: the
+    // single-instance guard lives in XDG_RUNTIME_DIR, so parallel tests do not meet.
+    const env = {
+      ...process.env,
+      TMPDIR: path.join(this.root, "tmp"),
+      XDG_RUNTIME_DIR: path.join(this.root, "run"),
+      HOME: path.join(this.root, "home"),
+    };
+    delete env.LD_LIBRARY_PATH;
+    delete env.INVOCATION_ID;
+    const child = spawn(path.join(this.root, "bin", "lenvaro-server"), ["--no-relaunch"], {
+      env,
+      stdio: ["ignore", "pipe", "pipe"],
+    });
+    this.process = child;
+    child.stderr.on("data", (chunk) => {
+      this.stderr += chunk;
+    });
+    return new Promise((resolve, reject) => {
+      let output = "";
+      const timer = setTimeout(() => reject(new Error(`the server did not start: ${output}${this.stderr}`)), timeoutMs);
+      child.stdout.on("data", (chunk) => {
+        output += chunk;
+        const match = /listening on [\d.]+:(\d+)/.exec(output);
+        if (match && this.port === 0) {
+          clearTimeout(timer);
+          this.port = Number(match[1]);
+          resolve(this.port);
+        }
+      });
+      child.once("exit", (code) => {
+        clearTimeout(timer);
+        if (this.port === 0) reject(new Error(`the server ended with ${code}: ${output}${this.stderr}`));
+      });
+    });
+  }
+
+  /** SIGTERM, wait for the exit, remove the private layout. */
+  async stop() {
+    const child = this.process;
+    if (child && child.exitCode === null && child.signalCode === null) {
+      const exited = new Promise((resolve) => child.once("exit", resolve));
+      child.kill("SIGTERM");
+      const killer = setTimeout(() => child.kill("SIGKILL"), 10000);
+      await exited;
+      clearTimeout(killer);
+    }
+    this.process = null;
+    fs.rmSync(this.root, { recursive: true, force: true });
+  }
+}

@@ -1,0 +1,524 @@
+// Client library for the Lenvaro Server WebSocket protocol: one JSON command in, one reply out,
+// preview frames and auto-capture events pushed in between.
+//
+// Replies carry no tag, so a reply is matched to the oldest waiting call of the same name; the
+// service handles one request at a time and answers in order. A few commands are known to
+// behave otherwise and are handled here:
+//   - never answered: "PreZoneSize", "camGetMicrophoneVolumeLevel" (resolve once sent);
+//   - answered later, by a background worker: "camStartAsyMatchFaceBase64Video";
+//   - possibly unanswered: "camCombinePDF" after a failed "camAddFileToPDFList" (resolves null).
+// Reply texts are not always valid JSON (results are not escaped), so they are taken apart by
+// their fixed layout rather than by JSON.parse.
+
+export const DEFAULT_URL = "ws://127.0.0.1:9000/";
+
+const NEVER_ANSWERED = new Set(["PreZoneSize", "camGetMicrophoneVolumeLevel"]);
+const ANSWERED_BY_WORKER = "camStartAsyMatchFaceBase64Video";
+const MAY_GO_UNANSWERED = new Set(["camCombinePDF"]);
+const AUTO_CAPTURE_EVENT = "AutoCaptureBack";
+
+// Marker replies: "$*$" + name + "$*$" + result for these names; "$*$" + Base64 alone is a
+// preview frame (Base64 never holds "$").
+const NAMED_BINARY_COMMANDS = ["FileEncodeBase64", "GetFingerprint", "idcardrfidGetOneFingerprintMsg"];
+const LISTING_COMMANDS = ["getFolderDayFileA"];
+const RECOGNIZED_TEXT_COMMANDS = ["ocrCombineToString", "ocrCombineSingleToString"];
+
+const DEFAULT_TIMEOUT_MS = 30000;
+// Commands that legitimately take longer than the default.
+const SLOW_COMMAND_TIMEOUT_MS = {
+  camUpdataFileHttp: 150000,
+  camUpdataFileFtp: 150000,
+  ocrCombineToFile: 180000,
+  ocrCombineSingleToFile: 120000,
+  ocrCombineToString: 180000,
+  ocrCombineSingleToString: 120000,
+  ocrRecognizeBarcode: 60000,
+  ocrRecognizeBarcodeRect: 60000,
+  coderRecognizeBarcode: 60000,
+  "OtrRecog ": 120000,
+  camCombinePDF: 60000,
+};
+// Commands that wait for up to argument.ldelayTime milliseconds before answering.
+const DELAYED_BY_ARGUMENT = new Set(["camMatchFaceByFileVideo", "camMatchFaceByBase64Video", ANSWERED_BY_WORKER]);
+const DELAY_MARGIN_MS = 15000;
+
+const ENVELOPE_START = '{"FuncName":"';
+const RESULT_KEY = '","result":';
+
+export class LenvaroError extends Error {
+  constructor(message, code, command) {
+    super(message);
+    this.name = "LenvaroError";
+    this.code = code;
+    this.command = command;
+  }
+}
+
+/**
+ * Takes one message of the service apart. Returns
+ *   {kind: "frame", data}                              a preview frame (Base64 JPEG)
+ *   {kind: "reply", name, names, result, form, text}   a reply or a push
+ *   {kind: "unknown", text}                            anything else
+ * For "$-$" replies the name is not in the text: `names` lists the commands it may answer and
+ * `name` is null. `form` is "quoted", "raw" or "marker".
+ */
+export function parseMessage(text) {
+  if (typeof text !== "string") return { kind: "unknown", text };
+  if (text.startsWith("$*$")) {
+    const rest = text.slice(3);
+    for (const name of NAMED_BINARY_COMMANDS) {
+      if (rest.startsWith(name + "$*$")) {
+        return reply(name, [name], rest.slice(name.length + 3), "marker", text);
+      }
+    }
+    return { kind: "frame", data: rest };
+  }
+  if (text.startsWith("$$$")) return reply(LISTING_COMMANDS[0], LISTING_COMMANDS, text.slice(3), "marker", text);
+  if (text.startsWith("$-$")) return reply(null, RECOGNIZED_TEXT_COMMANDS, text.slice(3), "marker", text);
+
+  if (text.startsWith(ENVELOPE_START)) {
+    const nameEnd = text.indexOf('"', ENVELOPE_START.length);
+    if (nameEnd > 0 && text.startsWith(RESULT_KEY, nameEnd)) {
+      const name = text.slice(ENVELOPE_START.length, nameEnd);
+      const body = text.slice(nameEnd + RESULT_KEY.length);
+      if (body.length >= 3 && body.startsWith('"') && body.endsWith('"}')) {
+        // Quoted: everything between the quotes is the result, quotes inside included.
+        return reply(name, [name], body.slice(1, -2), "quoted", text);
+      }
+      if (body.length >= 2 && body.endsWith("}")) {
+        const rawText = body.slice(0, -1);
+        return reply(name, [name], parseRawValue(rawText), "raw", text);
+      }
+    }
+  }
+  // Not the service's own layout; a well-formed JSON reply is still understood.
+  try {
+    const value = JSON.parse(text);
+    if (value && typeof value === "object" && typeof value.FuncName === "string" && "result" in value) {
+      const form = typeof value.result === "string" ? "quoted" : "raw";
+      return reply(value.FuncName, [value.FuncName], value.result, form, text);
+    }
+  } catch (_) {
+    // not JSON either
+  }
+  return { kind: "unknown", text };
+}
+
+function reply(name, names, result, form, text) {
+  return { kind: "reply", name, names, result, form, text };
+}
+
+// A raw result is a JSON value (a list, an upload answer); one that does not parse is kept as
+// the text it is.
+function parseRawValue(rawText) {
+  try {
+    return JSON.parse(rawText);
+  } catch (_) {
+    return rawText;
+  }
+}
+
+/** "a;b;" (a "$$$" folder listing) as ["a", "b"]. */
+export function splitListing(text) {
+  return String(text ?? "").split(";").filter((item) => item.length > 0);
+}
+
+/** The pieces of a "$*$"-joined result ("<image>$*$<feature>", "<template>$*$<status>"). */
+export function splitMarkerFields(text) {
+  return String(text ?? "").split("$*$");
+}
+
+/** A data: URL for Base64 picture data; line breaks inside the Base64 are dropped. */
+export function toDataUrl(base64, mimeType = "image/jpeg") {
+  return `data:${mimeType};base64,${String(base64 ?? "").replace(/[\r\n]/g, "")}`;
+}
+
+/** The HTTP address of the service's status answer for its WebSocket address. */
+export function statusUrlFor(url = DEFAULT_URL) {
+  const address = new URL(url);
+  address.protocol = address.protocol === "wss:" ? "https:" : "http:";
+  address.pathname = "/status";
+  address.search = "";
+  address.hash = "";
+  return address.toString();
+}
+
+/**
+ * Asks the service for its name and version over plain HTTP ({name, version}), or null when
+ * nothing answers. In current Chromium this is also what asks the user for local network access.
+ */
+export async function fetchStatus(url = DEFAULT_URL, { timeoutMs = 3000, fetchImpl = globalThis.fetch } = {}) {
+  const controller = typeof AbortController === "function" ? new AbortController() : null;
+  const timer = controller ? setTimeout(() => controller.abort(), timeoutMs) : null;
+  try {
+    const response = await fetchImpl(statusUrlFor(url), controller ? { signal: controller.signal } : {});
+    if (!response.ok) return null;
+    return await response.json();
+  } catch (_) {
+    return null;
+  } finally {
+    if (timer) clearTimeout(timer);
+  }
+}
+
+const OPEN = 1;
+
+export class LenvaroClient {
+  /**
+   * @param {object} [options]
+   *   url               WebSocket address (ws://127.0.0.1:9000/)
+   *   WebSocket         the WebSocket class (globalThis.WebSocket by default)
+   *   timeoutMs         how long a call waits for its reply by default
+   *   reconnect         reconnect after a lost or failed connection (true)
+   *   reconnectDelayMs  first delay before reconnecting (500), doubled each time...
+   *   maxReconnectDelayMs ...up to this (10000)
+   */
+  constructor(options = {}) {
+    this.url = options.url ?? DEFAULT_URL;
+    this.WebSocketClass = options.WebSocket ?? globalThis.WebSocket;
+    this.timeoutMs = options.timeoutMs ?? DEFAULT_TIMEOUT_MS;
+    this.reconnect = options.reconnect ?? true;
+    this.reconnectDelayMs = options.reconnectDelayMs ?? 500;
+    this.maxReconnectDelayMs = options.maxReconnectDelayMs ?? 10000;
+    if (typeof this.WebSocketClass !== "function") {
+      throw new LenvaroError("no WebSocket implementation: pass options.WebSocket", "NO_WEBSOCKET");
+    }
+    this._listeners = new Map();
+    this._socket = null;
+    this._pending = [];         // calls waiting for their reply, in the order they were sent
+    this._workerCalls = [];     // background face matches waiting for their push
+    this._closedByUser = true;
+    this._retryTimer = null;
+    this._retryDelay = this.reconnectDelayMs;
+    this._attempt = 0;
+    this._openWaiters = [];
+    this._lastPdfAddFailed = false;
+  }
+
+  /** True while the connection is open. */
+  get connected() {
+    return this._socket !== null && this._socket.readyState === OPEN;
+  }
+
+  /**
+   * Subscribes to an event; returns the function that unsubscribes. Events: "open", "close"
+   * ({code, reason}), "unavailable" (a connection attempt failed: the service is not there),
+   * "reconnecting" ({attempt, delayMs}), "frame" (Base64 JPEG), "autoCapture" (event text),
+   * "reply" (every parsed reply), "unmatched" (a reply no call waited for), "message" (raw text).
+   */
+  on(event, listener) {
+    if (!this._listeners.has(event)) this._listeners.set(event, new Set());
+    this._listeners.get(event).add(listener);
+    return () => this.off(event, listener);
+  }
+
+  off(event, listener) {
+    this._listeners.get(event)?.delete(listener);
+  }
+
+  _emit(event, value) {
+    for (const listener of [...(this._listeners.get(event) ?? [])]) {
+      try {
+        listener(value);
+      } catch (error) {
+        // A faulty listener must not stop the others nor the matching of replies.
+        if (event !== "error") this._emit("error", error);
+      }
+    }
+  }
+
+  /**
+   * Opens the connection (and keeps it open when reconnect is on). Resolves once open. Without
+   * reconnect, rejects when the attempt fails.
+   */
+  connect() {
+    this._closedByUser = false;
+    if (this.connected) return Promise.resolve();
+    const opened = new Promise((resolve, reject) => this._openWaiters.push({ resolve, reject }));
+    if (this._socket === null && this._retryTimer === null) this._open();
+    return opened;
+  }
+
+  /** Closes the connection for good; waiting calls are rejected. */
+  close() {
+    this._closedByUser = true;
+    if (this._retryTimer !== null) {
+      clearTimeout(this._retryTimer);
+      this._retryTimer = null;
+    }
+    const socket = this._socket;
+    this._socket = null;
+    if (socket) {
+      socket.onopen = socket.onmessage = socket.onerror = null;
+      socket.onclose = null;
+      try {
+        socket.close();
+      } catch (_) {
+        // already closing
+      }
+    }
+    this._failAll(new LenvaroError("connection closed", "CLOSED"));
+    for (const waiter of this._openWaiters.splice(0)) waiter.reject(new LenvaroError("connection closed", "CLOSED"));
+  }
+
+  _open() {
+    let socket;
+    let opened = false;
+    try {
+      socket = new this.WebSocketClass(this.url);
+    } catch (error) {
+      this._emit("unavailable", { url: this.url, error });
+      this._afterLoss(false);
+      return;
+    }
+    this._socket = socket;
+    socket.onopen = () => {
+      opened = true;
+      this._attempt = 0;
+      this._retryDelay = this.reconnectDelayMs;
+      this._emit("open", { url: this.url });
+      for (const waiter of this._openWaiters.splice(0)) waiter.resolve();
+    };
+    socket.onmessage = (event) => {
+      if (typeof event.data === "string") this._receive(event.data);
+    };
+    // Some implementations (Node's before version 22) report a refused connection with an
+    // error event alone, never closing; a failure before the open counts as the loss then.
+    socket.onerror = () => {
+      if (opened) return;  // the close event follows and tells the rest
+      socket.onclose?.({ code: 1006, reason: "connection failed" });
+      try {
+        socket.close();
+      } catch (_) {
+        // not open
+      }
+    };
+    socket.onclose = (event) => {
+      if (this._socket !== socket) return;
+      this._socket = null;
+      socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
+      if (opened) {
+        this._emit("close", { code: event?.code, reason: event?.reason });
+      } else {
+        this._emit("unavailable", { url: this.url });
+      }
+      this._failAll(new LenvaroError("connection lost", "CLOSED"));
+      this._afterLoss(opened);
+    };
+  }
+
+  _afterLoss(wasOpen) {
+    if (this._closedByUser) return;
+    if (!this.reconnect) {
+      this._closedByUser = true;
+      const error = new LenvaroError(wasOpen ? "connection lost" : "service unavailable", "UNAVAILABLE");
+      for (const waiter of this._openWaiters.splice(0)) waiter.reject(error);
+      return;
+    }
+    const delayMs = this._retryDelay;
+    this._retryDelay = Math.min(this._retryDelay * 2, this.maxReconnectDelayMs);
+    this._attempt += 1;
+    this._emit("reconnecting", { attempt: this._attempt, delayMs });
+    this._retryTimer = setTimeout(() => {
+      this._retryTimer = null;
+      if (!this._closedByUser) this._open();
+    }, delayMs);
+  }
+
+  _failAll(error) {
+    for (const entry of this._pending.splice(0)) this._settle(entry, () => entry.reject(error));
+    for (const entry of this._workerCalls.splice(0)) this._settle(entry, () => entry.reject(error));
+  }
+
+  _settle(entry, action) {
+    if (entry.timer) clearTimeout(entry.timer);
+    entry.timer = null;
+    action();
+  }
+
+  /** Sends a text as it is, without waiting for anything. */
+  sendRaw(text) {
+    if (!this.connected) throw new LenvaroError("not connected", "NOT_CONNECTED");
+    this._socket.send(text);
+  }
+
+  /**
+   * Sends a command and resolves with its result: a text for quoted and marker replies, the
+   * parsed value for raw ones (lists, upload answers), undefined for commands that are never
+   * answered, and null for a "camCombinePDF" the service does not answer.
+   */
+  async call(name, args = {}, options = {}) {
+    const answer = await this.request(name, args, options);
+    return answer === null || answer === undefined ? answer : answer.result;
+  }
+
+  /** As call(), but resolves with the whole parsed reply ({name, result, form, text}). */
+  request(name, args = {}, options = {}) {
+    return new Promise((resolve, reject) => {
+      if (!this.connected) {
+        reject(new LenvaroError("not connected", "NOT_CONNECTED", name));
+        return;
+      }
+      const message = { FuncName: name };
+      if (args && Object.keys(args).length > 0) message.argument = args;
+      try {
+        this._socket.send(JSON.stringify(message));
+      } catch (error) {
+        reject(new LenvaroError(`send failed: ${error?.message ?? error}`, "SEND_FAILED", name));
+        return;
+      }
+      if (NEVER_ANSWERED.has(name)) {
+        resolve(undefined);
+        return;
+      }
+      const entry = { name, resolve, reject, timer: null };
+      const timeoutMs = options.timeoutMs ?? this._timeoutFor(name, args);
+      const list = name === ANSWERED_BY_WORKER ? this._workerCalls : this._pending;
+      if (MAY_GO_UNANSWERED.has(name) && this._lastPdfAddFailed && !this._pending.some((e) => e.name === "camAddFileToPDFList")) {
+        // The last add failed: the service will not answer this combine.
+        resolve(null);
+        return;
+      }
+      if (Number.isFinite(timeoutMs) && timeoutMs >= 0) {
+        entry.timer = setTimeout(() => {
+          const at = list.indexOf(entry);
+          if (at >= 0) list.splice(at, 1);
+          if (MAY_GO_UNANSWERED.has(name)) resolve(null);
+          else reject(new LenvaroError(`no reply to ${name} within ${timeoutMs} ms`, "TIMEOUT", name));
+        }, timeoutMs);
+      }
+      list.push(entry);
+    });
+  }
+
+  _timeoutFor(name, args) {
+    if (DELAYED_BY_ARGUMENT.has(name)) {
+      const delay = Number(args?.ldelayTime ?? 0);
+      if (delay < 0) return Infinity;  // the service waits for weeks
+      return Math.max(this.timeoutMs, delay + DELAY_MARGIN_MS);
+    }
+    return Math.max(this.timeoutMs, SLOW_COMMAND_TIMEOUT_MS[name] ?? 0);
+  }
+
+  _receive(text) {
+    this._emit("message", text);
+    const parsed = parseMessage(text);
+    if (parsed.kind === "frame") {
+      this._emit("frame", parsed.data);
+      return;
+    }
+    if (parsed.kind !== "reply") {
+      this._emit("unmatched", parsed);
+      return;
+    }
+    if (parsed.name === AUTO_CAPTURE_EVENT) {
+      this._emit("autoCapture", parsed.result);
+      this._emit("reply", parsed);
+      return;
+    }
+    if (parsed.name === ANSWERED_BY_WORKER) {
+      const entry = this._workerCalls.shift();
+      this._emit("reply", parsed);
+      if (entry) this._settle(entry, () => entry.resolve(parsed));
+      else this._emit("unmatched", parsed);
+      return;
+    }
+    const at = this._pending.findIndex((entry) => parsed.names.includes(entry.name));
+    if (at < 0) {
+      this._emit("reply", parsed);
+      this._emit("unmatched", parsed);
+      return;
+    }
+    const entry = this._pending[at];
+    if (parsed.name === null) parsed.name = entry.name;
+    // The service answers in order: calls sent before this one that are still waiting will not
+    // be answered any more.
+    for (const skipped of this._pending.splice(0, at + 1).slice(0, at)) {
+      this._settle(skipped, () => {
+        if (MAY_GO_UNANSWERED.has(skipped.name)) skipped.resolve(null);
+        else skipped.reject(new LenvaroError(`${skipped.name} was not answered`, "NO_REPLY", skipped.name));
+      });
+    }
+    if (entry.name === "camAddFileToPDFList") this._afterPdfAdd(parsed.result !== "0");
+    this._emit("reply", parsed);
+    this._settle(entry, () => entry.resolve(parsed));
+  }
+
+  // After a failed add the service answers no combine until the next add: the combines sent
+  // between this add and the next one resolve null at once.
+  _afterPdfAdd(failed) {
+    this._lastPdfAddFailed = failed;
+    if (!failed) return;
+    for (let i = 0; i < this._pending.length; ) {
+      const entry = this._pending[i];
+      if (entry.name === "camAddFileToPDFList") break;
+      if (MAY_GO_UNANSWERED.has(entry.name)) {
+        this._pending.splice(i, 1);
+        this._settle(entry, () => entry.resolve(null));
+      } else {
+        i += 1;
+      }
+    }
+  }
+}
+
+/**
+ * Shows the client's preview frames in an <img> or a <canvas>. A frame is drawn only once the
+ * previous one is; frames arriving meanwhile replace each other, so a slow page shows the newest
+ * frame instead of falling behind. Returns {stop(), rendered, dropped}.
+ */
+export function showPreview(client, target, options = {}) {
+  const isCanvas = typeof target.getContext === "function";
+  let latest = null;
+  let busy = false;
+  let stopped = false;
+  const state = {
+    rendered: 0,
+    dropped: 0,
+    stop() {
+      stopped = true;
+      unsubscribe();
+    },
+  };
+
+  const finished = () => {
+    busy = false;
+    if (!stopped && latest !== null) draw();
+  };
+  const draw = () => {
+    const data = latest;
+    latest = null;
+    busy = true;
+    if (isCanvas) {
+      const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
+      createImageBitmap(new Blob([bytes], { type: "image/jpeg" }))
+        .then((bitmap) => {
+          if (!stopped) {
+            if (target.width !== bitmap.width) target.width = bitmap.width;
+            if (target.height !== bitmap.height) target.height = bitmap.height;
+            target.getContext("2d").drawImage(bitmap, 0, 0);
+            state.rendered += 1;
+            options.onRender?.(state.rendered);
+          }
+          bitmap.close?.();
+        })
+        .catch(() => {})
+        .finally(finished);
+    } else {
+      target.onload = () => {
+        state.rendered += 1;
+        options.onRender?.(state.rendered);
+        finished();
+      };
+      target.onerror = finished;
+      target.src = toDataUrl(data);
+    }
+  };
+  const unsubscribe = client.on("frame", (data) => {
+    if (stopped) return;
+    if (latest !== null) state.dropped += 1;
+    latest = data;
+    if (!busy) draw();
+  });
+  return state;
+}

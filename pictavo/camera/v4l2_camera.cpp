@@ -437,9 +437,10 @@ void V4l2Camera::deliver(Session& session, unsigned index, uint32_t bytesUsed) {
         if (!session.converter.convert(session.pixelFormat, session.width, session.height,
                                        session.bytesPerLine, buffer.data(), size, session.frame))
             return;
+        // Counted before the hand-over, so whoever the sink wakes already sees the count.
+        delivered_.fetch_add(1);
         FrameSink* sink = sink_.load();
         if (sink != nullptr) sink->onFrame(session.frame);
-        delivered_.fetch_add(1);
     } catch (...) {
         session.frame = Frame{};
     }

@@ -358,10 +358,16 @@ bool onPreviewFrame(uint8_t* pixels, int width, int height, int /*spare*/) {
         }
         const std::string& path = service->previewTempPath();
         if (!writeJpegFile(path, p.picture, kPreviewQuality, p.encoded)) return true;
-        std::string text = libraryText(FileEncodeBase64(path.c_str()));
+        // The push is the marker and the library's Base64 text, as composeReply makes it for
+        // "camStartPreview", built in one buffer: frames are large and come at camera rate.
+        const char* encoded = FileEncodeBase64(path.c_str());
+        const size_t encodedSize = encoded != nullptr ? std::strlen(encoded) : 0;
+        std::string message;
+        message.reserve(3 + encodedSize);
+        message.append("$*$").append(encoded != nullptr ? encoded : "", encodedSize);
         camDeleteFile(path.c_str());
-        p.backlog.framePushed(text.size());
-        service->sendReply("camStartPreview", text, false);
+        p.backlog.framePushed(encodedSize);
+        service->sendComposedReply(std::move(message));
     } catch (...) {
         // Out of memory while scaling or composing: this frame is lost, the next may fit.
     }

@@ -40,11 +40,13 @@ void setError(std::string* error, const char* text) {
     if (error != nullptr) *error = text;
 }
 
-// Compressed bytes go straight into the caller's vector, which keeps its capacity from one
-// picture to the next (the live preview encodes at camera rate).
+// Compressed bytes go straight into the caller's vector, which keeps its size from one
+// picture to the next (the live preview encodes at camera rate): `length` says how much of it
+// this picture holds.
 struct VectorDestination {
     jpeg_destination_mgr base;
     std::vector<uint8_t>* out;
+    size_t length;
 };
 
 constexpr size_t kFirstOutputSize = 64 * 1024;
@@ -56,7 +58,7 @@ void startVectorOutput(j_compress_ptr info) {
     // (by a jump) only once the exception is finished with.
     bool allocated = true;
     try {
-        out.resize(std::max(out.capacity(), kFirstOutputSize));
+        if (out.size() < kFirstOutputSize) out.resize(std::max(out.capacity(), kFirstOutputSize));
     } catch (...) {
         allocated = false;
     }
@@ -84,7 +86,7 @@ boolean growVectorOutput(j_compress_ptr info) {
 
 void finishVectorOutput(j_compress_ptr info) {
     auto* destination = reinterpret_cast<VectorDestination*>(info->dest);
-    destination->out->resize(destination->out->size() - destination->base.free_in_buffer);
+    destination->length = destination->out->size() - destination->base.free_in_buffer;
 }
 
 // Everything that lives across the setjmp point is kept outside the function that calls
@@ -188,8 +190,13 @@ bool runDecode(Decompressor& d, const uint8_t* data, size_t size, Image* image, 
 
 }  // namespace
 
-bool encode(const uint8_t* pixels, int width, int height, int components, size_t stride,
-            const EncodeOptions& options, std::vector<uint8_t>& out, std::string* error) {
+namespace {
+
+// Encodes into the first `length` bytes of `buffer` (which may be longer, and is kept so).
+bool encodeIntoBuffer(const uint8_t* pixels, int width, int height, int components,
+                      size_t stride, const EncodeOptions& options, std::vector<uint8_t>& buffer,
+                      size_t& length, std::string* error) {
+    length = 0;
     if (pixels == nullptr || width <= 0 || height <= 0 || (components != 1 && components != 3) ||
         stride < static_cast<size_t>(width) * static_cast<size_t>(components) ||
         width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
@@ -202,12 +209,23 @@ bool encode(const uint8_t* pixels, int width, int height, int components, size_t
     if (checked.quality < 1) checked.quality = 1;
     if (checked.quality > 100) checked.quality = 100;
     if (components == 1) checked.bgr = false;
-    if (!runEncode(*compressor, pixels, width, height, components, stride, checked, out)) {
+    if (!runEncode(*compressor, pixels, width, height, components, stride, checked, buffer)) {
         setError(error, compressor->errors.message);
-        out.clear();
         return false;
     }
+    length = compressor->destination.length;
     return true;
+}
+
+}  // namespace
+
+bool encode(const uint8_t* pixels, int width, int height, int components, size_t stride,
+            const EncodeOptions& options, std::vector<uint8_t>& out, std::string* error) {
+    size_t length = 0;
+    const bool encoded =
+        encodeIntoBuffer(pixels, width, height, components, stride, options, out, length, error);
+    out.resize(length);
+    return encoded;
 }
 
 bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
@@ -219,15 +237,19 @@ bool writeFile(const std::string& path, const uint8_t* pixels, int width, int he
 bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
                int components, size_t stride, const EncodeOptions& options,
                std::vector<uint8_t>& bytes, std::string* error) {
-    if (!encode(pixels, width, height, components, stride, options, bytes, error)) return false;
+    size_t length = 0;
+    if (!encodeIntoBuffer(pixels, width, height, components, stride, options, bytes, length,
+                          error)) {
+        return false;
+    }
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         setError(error, std::strerror(errno));
         return false;
     }
     size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    while (written < length) {
+        const ssize_t n = write(fd, bytes.data() + written, length - written);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             setError(error, std::strerror(errno));

@@ -41,7 +41,7 @@ bool encode(const uint8_t* pixels, int width, int height, int components, size_t
 bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
                int components, size_t stride, const EncodeOptions& options,
                std::string* error = nullptr);
-// The same, encoding into `bytes`, whose capacity is kept for the next picture.
+// The same, encoding into `bytes`, which is kept (longer than the file) for the next picture.
 bool writeFile(const std::string& path, const uint8_t* pixels, int width, int height,
                int components, size_t stride, const EncodeOptions& options,
                std::vector<uint8_t>& bytes, std::string* error = nullptr);

@@ -122,4 +122,8 @@ void CommandService::sendReply(const std::string& name, const std::string& resul
     if (sink_) sink_(composeReply(name, result, raw));
 }
 
+void CommandService::sendComposedReply(std::string message) const {
+    if (sink_) sink_(std::move(message));
+}
+
 }  // namespace lenvaro

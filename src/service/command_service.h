@@ -51,6 +51,9 @@ public:
 
     // Composes and delivers one message; any thread.
     void sendReply(const std::string& name, const std::string& result, bool raw) const;
+    // Delivers a message composed already (the preview builds its "$*$" text in place, saving
+    // a copy of every frame); any thread.
+    void sendComposedReply(std::string message) const;
 
     // Bytes sent to the current connection that it has not taken yet; pushes that would only
     // go stale (preview frames) are dropped while this is high.

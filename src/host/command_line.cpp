@@ -14,8 +14,28 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         actionGiven = true;
         line.action = action;
     };
-    for (const std::string& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
+    for (size_t at = 0; at < arguments.size(); ++at) {
+        const std::string& argument = arguments[at];
+        if (argument == "--browser-policy" || argument.rfind("--browser-policy=", 0) == 0) {
+            // The action is the next argument, or follows "=".
+            const bool joined = argument.size() > std::char_traits<char>::length("--browser-policy");
+            std::string what;
+            if (joined) {
+                what = argument.substr(argument.find('=') + 1);
+            } else if (at + 1 < arguments.size()) {
+                what = arguments[++at];
+            }
+            takeAction(CommandLine::Action::BrowserPolicy, "--browser-policy");
+            if (what == "install") {
+                line.browserPolicy = BrowserPolicyAction::Install;
+            } else if (what == "remove") {
+                line.browserPolicy = BrowserPolicyAction::Remove;
+            } else if (what == "show") {
+                line.browserPolicy = BrowserPolicyAction::Show;
+            } else if (line.error.empty()) {
+                line.error = "--browser-policy needs one of install, remove, show";
+            }
+        } else if (argument == "--help" || argument == "-h") {
             takeAction(CommandLine::Action::Help, argument);
         } else if (argument == "--version") {
             takeAction(CommandLine::Action::Version, argument);
@@ -32,9 +52,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         if (!line.error.empty()) return line;
     }
-    const bool signalsAnotherInstance =
-        line.action == CommandLine::Action::Quit || line.action == CommandLine::Action::ResetCardReader;
-    if (signalsAnotherInstance && (line.noRelaunch || line.relaunched)) {
+    const bool servesNothing = line.action == CommandLine::Action::Quit ||
+                               line.action == CommandLine::Action::ResetCardReader ||
+                               line.action == CommandLine::Action::BrowserPolicy;
+    if (servesNothing && (line.noRelaunch || line.relaunched)) {
         line.error = "--no-relaunch applies only when the service itself is started";
     }
     return line;
@@ -43,6 +64,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 std::string usageText() {
     return "Usage: lenvaro-server [--no-relaunch]\n"
            "       lenvaro-server --quit | --reset-card-reader | --help | --version\n"
+           "       lenvaro-server --browser-policy install | remove | show\n"
            "\n"
            "Runs the Lenvaro Server: a local WebSocket service (127.0.0.1, port from\n"
            "cfg/exeCfg.xml, 9000 by default) through which a web page drives the document\n"
@@ -56,6 +78,11 @@ std::string usageText() {
            "  --quit               ask the running instance to close the cameras and quit;\n"
            "                       waits until it has ended\n"
            "  --reset-card-reader  ask the running instance to re-initialise the ID card reader\n"
+           "  --browser-policy install|remove|show\n"
+           "                       write (remove, print) the managed policy that lets the pages\n"
+           "                       of the allowedOrigin list in cfg/exeCfg.xml reach the service\n"
+           "                       in Chromium, Google Chrome and Microsoft Edge (Local Network\n"
+           "                       Access); install and remove need root\n"
            "  -h, --help           show this text\n"
            "  --version            show the version\n"
            "\n"
@@ -63,8 +90,9 @@ std::string usageText() {
            "resets the card reader.\n"
            "\n"
            "Exit status: 0 after a clean quit or when another instance already runs; 1 when\n"
-           "the service cannot start (port in use, no temporary folder), or when --quit or\n"
-           "--reset-card-reader finds no running instance; 2 for a bad command line.\n"
+           "the service cannot start (port in use, no temporary folder), when --quit or\n"
+           "--reset-card-reader finds no running instance, or when --browser-policy is\n"
+           "refused or fails; 2 for a bad command line.\n"
            "\n"
            "Crashes are written to $TMPDIR/Lenvaro1/YYYY-MM-DD.log (/tmp when TMPDIR is unset).\n";
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "host/browser_policy.h"
+
 namespace lenvaro {
 
 // Given by a crash handler to the copy it starts (not meant to be typed).
@@ -16,10 +18,12 @@ struct CommandLine {
         Version,          // --version
         Quit,             // --quit: ask the running instance to quit, wait for it
         ResetCardReader,  // --reset-card-reader: ask the running instance to reset the reader
+        BrowserPolicy,    // --browser-policy install|remove|show
     };
     Action action = Action::Serve;
     bool noRelaunch = false;  // --no-relaunch
     bool relaunched = false;  // --relaunched
+    BrowserPolicyAction browserPolicy = BrowserPolicyAction::Show;  // with Action::BrowserPolicy
     std::string error;        // set when the line cannot be understood
 };
 

@@ -17,6 +17,7 @@
 
 #include "capture/pictavo.h"
 #include "cards/reset_card_reader.h"
+#include "host/browser_policy.h"
 #include "host/command_line.h"
 #include "host/config_reader.h"
 #include "host/crash_handler.h"
@@ -230,6 +231,10 @@ int main(int argc, char** argv) {
         return quitRunningInstance();
     case CommandLine::Action::ResetCardReader:
         return askForCardReaderReset();
+    case CommandLine::Action::BrowserPolicy:
+        return runBrowserPolicy(commandLine.browserPolicy,
+                                {configurationPath(moduleDirectory()), managedPolicyFolders(), geteuid() == 0},
+                                std::cout, std::cerr);
     case CommandLine::Action::Serve:
         break;
     }

@@ -97,6 +97,14 @@ TEST(HostInstall, TheDebianPackageInstallsIntoARootWithItsUnitFilesAndDependenci
     EXPECT_NE(access((home + "/lib/systemd").c_str(), F_OK), 0);
     EXPECT_NE(access((home + "/etc").c_str(), F_OK), 0);
 
+    // The browser policy is the administrator's choice: documented, never installed.
+    const std::string readme = readWholeFile(root + "/usr/share/doc/lenvaro-server/README.Debian");
+    EXPECT_NE(readme.find("--browser-policy install"), std::string::npos) << readme;
+    EXPECT_NE(access((root + "/etc/chromium").c_str(), F_OK), 0);
+    EXPECT_NE(access((root + "/etc/opt").c_str(), F_OK), 0);
+    const CommandRun description = runCommand("dpkg-deb", {"--field", package, "Description"});
+    EXPECT_NE(description.output.find("README.Debian"), std::string::npos) << description.output;
+
     const CommandRun version = runCommand(home + "/bin/lenvaro-server", {"--version"});
     EXPECT_EQ(version.status, 0) << version.errors;
 }

@@ -40,9 +40,32 @@ TEST(CommandLineParsing, RefusesUnknownOptionsAndConflicts) {
     EXPECT_NE(parseCommandLine({"--reset-card-reader", kRelaunchedOption}).error, "");
 }
 
+TEST(CommandLineParsing, BrowserPolicyTakesItsActionAfterASpaceOrAnEqualsSign) {
+    const struct {
+        std::vector<std::string> arguments;
+        BrowserPolicyAction action;
+    } accepted[] = {
+        {{"--browser-policy", "install"}, BrowserPolicyAction::Install},
+        {{"--browser-policy=remove"}, BrowserPolicyAction::Remove},
+        {{"--browser-policy", "show"}, BrowserPolicyAction::Show},
+    };
+    for (const auto& entry : accepted) {
+        const CommandLine line = parseCommandLine(entry.arguments);
+        EXPECT_EQ(line.error, "") << entry.arguments[0];
+        EXPECT_EQ(line.action, Action::BrowserPolicy);
+        EXPECT_EQ(line.browserPolicy, entry.action);
+    }
+    for (const std::vector<std::string>& refused :
+         {std::vector<std::string>{"--browser-policy"}, {"--browser-policy", "--quit"}, {"--browser-policy="},
+          {"--browser-policy", "Install"}, {"--browser-policy", "show", "--quit"},
+          {"--browser-policy", "show", "--no-relaunch"}}) {
+        EXPECT_NE(parseCommandLine(refused).error, "") << refused.back();
+    }
+}
+
 TEST(CommandLineParsing, HelpNamesEveryOptionAUserCanGive) {
     const std::string usage = usageText();
-    for (const char* option : {"--no-relaunch", "--quit", "--reset-card-reader", "--help", "--version",
+    for (const char* option : {"--no-relaunch", "--quit", "--reset-card-reader", "--browser-policy", "--help", "--version",
                                "SIGTERM", "SIGUSR1", "Lenvaro1"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }

@@ -8,7 +8,10 @@ import { after, before, describe, test } from "node:test";
 
 import {
   LenvaroClient,
+  addressSpaceOf,
+  explainRefusal,
   fetchStatus,
+  localNetworkPermission,
   parseMessage,
   splitListing,
   splitMarkerFields,
@@ -317,5 +320,85 @@ describe("connection handling", () => {
     const port = await freePort();
     const client = new LenvaroClient({ WebSocket, url: `ws://127.0.0.1:${port}/`, reconnect: false });
     await assert.rejects(client.connect(), { code: "UNAVAILABLE" });
+  });
+});
+
+describe("a connection the browser refused is told from an absent service", () => {
+  test("where a page lies, judged from its host name", () => {
+    const expected = {
+      loopback: ["localhost", "app.localhost", "127.0.0.1", "127.8.9.10", "[::1]", ""],
+      local: ["10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.1.20", "169.254.0.7", "counter", "scan.local",
+        "app.corp", "host.internal", "[fd12:3456::1]", "[fe80::1]"],
+      public: ["counter.bank.example", "8.8.8.8", "172.32.0.1", "192.169.0.1", "[2001:db8::1]", "10.1.2.3.example.com"],
+    };
+    for (const [space, hosts] of Object.entries(expected)) {
+      for (const host of hosts) assert.equal(addressSpaceOf(host), space, host);
+    }
+  });
+
+  test("the verdict for each kind of page, as Chromium and Firefox report their permission", () => {
+    const service = "ws://127.0.0.1:9000/";
+    const cases = [
+      // page, secure context, permission state, still waiting, expected reason
+      ["http://counter.bank.example/", false, "denied", false, "insecure-page"],   // Chromium, plain-HTTP public page
+      ["http://counter/", false, "denied", false, null],                         // intranet page: let through, so absent
+      ["http://192.168.1.20/", false, "denied", false, null],
+      ["https://counter.bank.example/", true, "denied", false, "permission-denied"],
+      ["http://127.0.0.1:8080/", true, "denied", false, "permission-denied"],     // a loopback address the browser counts as public
+      ["https://counter.bank.example/", true, "granted", false, null],
+      ["https://counter.bank.example/", true, "prompt", false, null],            // no question was asked: nothing there
+      ["https://counter.bank.example/", true, "prompt", true, "permission-prompt"],
+      ["http://counter.bank.example/", false, "prompt", true, "permission-prompt"], // Firefox asks plain-HTTP pages too
+      ["http://127.0.0.1:8080/", true, "prompt", true, null],
+      ["https://counter.bank.example/", true, null, true, null],                 // a browser without the check
+      ["file:///home/clerk/page.html", true, "prompt", true, null],
+    ];
+    for (const [pageUrl, secureContext, permission, waiting, reason] of cases) {
+      const verdict = explainRefusal({ serviceUrl: service, pageUrl, secureContext, permission, waiting });
+      assert.equal(verdict?.reason ?? null, reason, `${pageUrl} ${permission} ${waiting}`);
+      if (reason) assert.match(verdict.message, reason === "permission-prompt" ? /Allow/ : /--browser-policy install/);
+    }
+    // A service on a public address is no local network access matter; an intranet page served
+    // under a dotted name says where it lies.
+    assert.equal(explainRefusal({ serviceUrl: "wss://scan.example/", pageUrl: "http://a.example/", permission: "denied" }), null);
+    assert.equal(explainRefusal({ serviceUrl: service, pageUrl: "http://counter.bank.example/", secureContext: false,
+      permission: "denied", pageAddressSpace: "local" }), null);
+    // Outside a browser there is no page to judge.
+    assert.equal(explainRefusal({ serviceUrl: service, permission: "denied" }), null);
+  });
+
+  test("the permission is asked under the name the browser knows", async () => {
+    const permissionsKnowing = (names, state) => ({
+      query: async ({ name }) => {
+        if (!names.includes(name)) throw new TypeError(`unknown permission ${name}`);
+        return { state };
+      },
+    });
+    assert.equal(await localNetworkPermission("ws://127.0.0.1:9000/", permissionsKnowing(["local-network-access"], "denied")), "denied");
+    assert.equal(await localNetworkPermission("ws://127.0.0.1:9000/", permissionsKnowing(["loopback-network"], "prompt")), "prompt");
+    assert.equal(await localNetworkPermission("ws://192.168.1.5:9000/", permissionsKnowing(["loopback-network"], "prompt")), null);
+    assert.equal(await localNetworkPermission("ws://127.0.0.1:9000/", permissionsKnowing([], "granted")), null);
+    assert.equal(await localNetworkPermission("ws://127.0.0.1:9000/", undefined), null);
+  });
+
+  test("a client and fetchStatus on a refused page say blocked, on a local page unavailable", async () => {
+    const port = await freePort();
+    const url = `ws://127.0.0.1:${port}/`;
+    const pageAt = (pageUrl, secureContext) => ({
+      pageUrl, secureContext, permissions: { query: async () => ({ state: "denied" }) },
+    });
+    const publicPage = pageAt("http://counter.bank.example/", false);
+    const intranetPage = pageAt("http://counter/", false);
+
+    for (const [page, event] of [[publicPage, "blocked"], [intranetPage, "unavailable"]]) {
+      const client = new LenvaroClient({ WebSocket, url, reconnect: false, page });
+      const seen = [];
+      client.on("blocked", (details) => seen.push(["blocked", details.reason]));
+      client.on("unavailable", () => seen.push(["unavailable"]));
+      await assert.rejects(client.connect(), { code: event === "blocked" ? "BLOCKED" : "UNAVAILABLE" });
+      assert.deepEqual(seen, event === "blocked" ? [["blocked", "insecure-page"]] : [["unavailable"]]);
+    }
+    await assert.rejects(fetchStatus(url, { page: publicPage }), { code: "BLOCKED", reason: "insecure-page" });
+    assert.equal(await fetchStatus(url, { page: intranetPage }), null);
   });
 });

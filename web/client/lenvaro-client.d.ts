@@ -37,14 +37,54 @@ export declare function splitMarkerFields(text: string): string[];
 export declare function toDataUrl(base64: string, mimeType?: string): string;
 export declare function statusUrlFor(url?: string): string;
 
+/** The capture library's statuses: 0 and -1 to -6. */
+export declare const LIBRARY_STATUSES: Readonly<Record<number, { name: string; meaning: string }>>;
+/** What a negative status means (English), null for anything else. */
+export declare function describeStatus(result: unknown, command?: string): string | null;
+
 export interface ServiceStatus {
   name: string;
   version: string;
 }
 
+export type AddressSpace = "loopback" | "local" | "public";
+export type RefusalReason = "insecure-page" | "permission-denied" | "permission-prompt";
+export type LocalNetworkPermission = "granted" | "denied" | "prompt";
+
+/** What a page knows of itself, for judging a refused connection. */
+export interface PageCircumstances {
+  pageUrl?: string;
+  secureContext?: boolean;
+  permissions?: Permissions;
+}
+
+export interface Refusal {
+  reason: RefusalReason;
+  /** What happened and what to do, in English. */
+  message: string;
+}
+
+export declare function addressSpaceOf(hostname: string): AddressSpace;
+export declare function explainRefusal(circumstances: {
+  serviceUrl: string;
+  pageUrl?: string;
+  secureContext?: boolean;
+  permission?: LocalNetworkPermission | null;
+  waiting?: boolean;
+  pageAddressSpace?: AddressSpace;
+}): Refusal | null;
+export declare function localNetworkPermission(
+  serviceUrl?: string,
+  permissions?: Permissions,
+): Promise<LocalNetworkPermission | null>;
+
+/**
+ * {name, version} of the service, null when nothing answers; rejects with a LenvaroError of code
+ * "BLOCKED" (with `reason`) when the browser refused the request.
+ */
 export declare function fetchStatus(
   url?: string,
-  options?: { timeoutMs?: number; fetchImpl?: typeof fetch },
+  options?: { timeoutMs?: number; fetchImpl?: typeof fetch; pageAddressSpace?: AddressSpace; page?: PageCircumstances },
 ): Promise<ServiceStatus | null>;
 
 export type LenvaroErrorCode =
@@ -54,11 +94,14 @@ export type LenvaroErrorCode =
   | "TIMEOUT"
   | "NO_REPLY"
   | "CLOSED"
-  | "UNAVAILABLE";
+  | "UNAVAILABLE"
+  | "BLOCKED";
 
 export declare class LenvaroError extends Error {
   code: LenvaroErrorCode;
   command?: string;
+  /** With code "BLOCKED": why the browser refused. */
+  reason?: RefusalReason;
 }
 
 export interface LenvaroClientOptions {
@@ -68,6 +111,12 @@ export interface LenvaroClientOptions {
   reconnect?: boolean;
   reconnectDelayMs?: number;
   maxReconnectDelayMs?: number;
+  /** Where this page is served from, when its host name does not tell. */
+  pageAddressSpace?: AddressSpace;
+  /** The page's circumstances for judging a refusal; the current page by default. */
+  page?: PageCircumstances;
+  /** How long an attempt may hang before the client looks for a browser question (1500 ms). */
+  promptCheckMs?: number;
 }
 
 export interface CallOptions {
@@ -79,6 +128,8 @@ export interface LenvaroEvents {
   open: { url: string };
   close: { code?: number; reason?: string };
   unavailable: { url: string; error?: unknown };
+  /** The browser, not the service, refused the attempt (or holds it while it asks the user). */
+  blocked: { url: string; reason: RefusalReason; message: string; waiting: boolean };
   reconnecting: { attempt: number; delayMs: number };
   frame: string;
   autoCapture: string;

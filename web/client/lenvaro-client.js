@@ -133,6 +133,41 @@ export function toDataUrl(base64, mimeType = "image/jpeg") {
   return `data:${mimeType};base64,${String(base64 ?? "").replace(/[\r\n]/g, "")}`;
 }
 
+/**
+ * The capture library's statuses, as most commands answer them: "0" done, a negative number why
+ * not. Commands that answer counts, scores or texts use their own numbers.
+ */
+export const LIBRARY_STATUSES = Object.freeze({
+  0: { name: "kOk", meaning: "done" },
+  [-1]: { name: "kFailed", meaning: "the device or engine tried and failed (no card on the reader, no finger on the sensor, a busy camera, an engine not started)" },
+  [-2]: { name: "kInvalidArgument", meaning: "an argument was refused: an empty path, or an index, size or type the device does not list" },
+  [-3]: { name: "kNoDevice", meaning: "no device answers to that index, or none of its kind is attached" },
+  [-4]: { name: "kNotSupported", meaning: "not supported by this library or device" },
+  [-5]: { name: "kFileError", meaning: "a file could not be found, read or written (or a device could not be opened for lack of rights)" },
+  [-6]: { name: "kInternalError", meaning: "an unexpected fault inside the capture library" },
+});
+
+// Numbers that one command answers with a meaning of its own.
+const COMMAND_STATUSES = {
+  camAddFileToPDFList: { [-99]: "no file at that path" },
+  CompareFingerFeature: { [-100]: "a fingerprint slot is empty: collect fingers 1 and 2 first" },
+  camOpenDev: {
+    [-1]: "the camera is busy (another program streams from it) or the USB bus has no bandwidth left for that size",
+    [-2]: "the camera does not list that media type or size",
+    [-5]: "the camera cannot be opened: the user running the service needs to be in the group 'video'",
+  },
+};
+
+/**
+ * What a negative status a command answered means (English), or null for anything else: a "0",
+ * a count, a score or a text. `command` picks the meanings of numbers particular to it.
+ */
+export function describeStatus(result, command) {
+  if (typeof result !== "string" || !/^-\d+$/.test(result)) return null;
+  const status = Number(result);
+  return COMMAND_STATUSES[command]?.[status] ?? LIBRARY_STATUSES[status]?.meaning ?? null;
+}
+
 /** The HTTP address of the service's status answer for its WebSocket address. */
 export function statusUrlFor(url = DEFAULT_URL) {
   const address = new URL(url);
@@ -143,18 +178,164 @@ export function statusUrlFor(url = DEFAULT_URL) {
   return address.toString();
 }
 
+// ---- Local Network Access ----------------------------------------------------------------------
+// Chromium-based browsers (and Firefox, for fetch) stop a page on a public address from reaching
+// 127.0.0.1 or the intranet unless the user or the administrator allowed it. A refused attempt
+// looks exactly like an absent service to the page (a WebSocket closed with 1006, a failed
+// fetch), so the client judges from what the page can know: whether it is a secure context, the
+// address it was loaded from, and the browser's permission state for local network access.
+
+// Host names that lie on an intranet by convention: names without a dot and these suffixes.
+const LOCAL_NAME_SUFFIXES = [".local", ".lan", ".internal", ".intranet", ".corp", ".home.arpa", ".localdomain"];
+
+function ipv4Parts(host) {
+  const match = /^(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})$/.exec(host);
+  if (!match) return null;
+  const parts = match.slice(1).map(Number);
+  return parts.every((part) => part <= 255) ? parts : null;
+}
+
+/**
+ * Where a host name lies as far as a page can tell: "loopback" (this computer), "local" (an
+ * intranet address or name) or "public". A page loaded from a file has no host: "loopback".
+ * A dotted name may still be on the intranet; the page cannot know that.
+ */
+export function addressSpaceOf(hostname) {
+  const host = String(hostname ?? "").toLowerCase().replace(/\.$/, "");
+  if (host === "" || host === "localhost" || host.endsWith(".localhost") || host === "[::1]" || host === "::1") return "loopback";
+  const ipv4 = ipv4Parts(host);
+  if (ipv4) {
+    const [a, b] = ipv4;
+    if (a === 127) return "loopback";
+    if (a === 10 || (a === 172 && b >= 16 && b <= 31) || (a === 192 && b === 168) || (a === 169 && b === 254)) return "local";
+    return "public";
+  }
+  if (host.startsWith("[")) {
+    // Unique local (fc00::/7) and link-local (fe80::/10) IPv6 addresses.
+    return /^\[(f[cd][0-9a-f]{0,2}|fe[89ab][0-9a-f]?):/.test(host) ? "local" : "public";
+  }
+  if (!host.includes(".") || LOCAL_NAME_SUFFIXES.some((suffix) => host.endsWith(suffix))) return "local";
+  return "public";
+}
+
+const REFUSAL_MESSAGES = {
+  "insecure-page":
+    "The browser does not let this page reach the service on this computer: the page is served over " +
+    "plain HTTP from an address the browser counts as public. Serve the page over HTTPS (the browser then " +
+    "asks the user once), or have the administrator list the page's origin in allowedOrigin and run " +
+    "'lenvaro-server --browser-policy install'.",
+  "permission-denied":
+    "The browser does not let this page reach devices on this computer or the local network: its local " +
+    "network access permission for this site is 'denied'. Allow it in the site's settings (the icon left " +
+    "of the address), or have the administrator run 'lenvaro-server --browser-policy install'.",
+  "permission-prompt":
+    "The browser is asking whether this page may reach devices on this computer or the local network: " +
+    "answer 'Allow'.",
+};
+
+/**
+ * Whether a failed attempt to reach the service was the browser's refusal, judged from the page's
+ * circumstances. Returns null when the service is simply not there (or nothing stands in the way),
+ * else {reason, message} with reason "insecure-page", "permission-denied" or "permission-prompt".
+ *   serviceUrl        the address tried (ws:, wss:, http: or https:)
+ *   pageUrl           the page's own address (location.href); none outside a browser
+ *   secureContext     the page's isSecureContext
+ *   permission        the local network access permission state, null where the browser has none
+ *   waiting           the attempt is still pending, or ran out of time rather than failing
+ *   pageAddressSpace  "loopback", "local" or "public" to state where the page is served from,
+ *                     when its name does not tell (an intranet server with a dotted name)
+ */
+export function explainRefusal({ serviceUrl, pageUrl, secureContext, permission, waiting = false, pageAddressSpace } = {}) {
+  if (!pageUrl || permission === null || permission === undefined || permission === "granted") return null;
+  let page;
+  let service;
+  try {
+    page = new URL(pageUrl);
+    service = new URL(serviceUrl);
+  } catch (_) {
+    return null;
+  }
+  if (addressSpaceOf(service.hostname) === "public") return null;  // nothing to refuse
+  const pageSpace = pageAddressSpace ?? (page.protocol === "file:" ? "loopback" : addressSpaceOf(page.hostname));
+  let reason = null;
+  if (permission === "prompt") {
+    // Chromium and Firefox hold the request while their question is shown; a refusal that was
+    // not an answer leaves the state as it was, as does a service that is not there.
+    if (waiting && pageSpace === "public") reason = "permission-prompt";
+  } else if (permission === "denied") {
+    if (secureContext) {
+      reason = "permission-denied";
+    } else if (pageSpace === "public") {
+      // Chromium answers "denied" for every plain-HTTP page, but lets intranet pages through.
+      reason = "insecure-page";
+    }
+  }
+  return reason ? { reason, message: REFUSAL_MESSAGES[reason] } : null;
+}
+
+/**
+ * The browser's local network access permission state for reaching serviceUrl ("granted",
+ * "denied", "prompt"), or null where the browser has no such permission. Chromium names it
+ * "local-network-access"; Firefox has "loopback-network" and "local-network".
+ */
+export async function localNetworkPermission(serviceUrl = DEFAULT_URL, permissions = globalThis.navigator?.permissions) {
+  if (!permissions || typeof permissions.query !== "function") return null;
+  let loopback = true;
+  try {
+    loopback = addressSpaceOf(new URL(serviceUrl).hostname) === "loopback";
+  } catch (_) {
+    // an address that does not parse is the loopback default's business
+  }
+  for (const name of ["local-network-access", loopback ? "loopback-network" : "local-network"]) {
+    try {
+      return (await permissions.query({ name })).state;
+    } catch (_) {
+      // not a permission of this browser
+    }
+  }
+  return null;
+}
+
+// The circumstances of the page this code runs in: globals of a browser, nothing elsewhere.
+function currentPage() {
+  return {
+    pageUrl: globalThis.location?.href,
+    secureContext: globalThis.isSecureContext === true,
+    permissions: globalThis.navigator?.permissions,
+  };
+}
+
+async function judgeRefusal(serviceUrl, { waiting = false, pageAddressSpace, page = currentPage() } = {}) {
+  if (!page?.pageUrl) return null;
+  const permission = await localNetworkPermission(serviceUrl, page.permissions);
+  return explainRefusal({ serviceUrl, pageUrl: page.pageUrl, secureContext: page.secureContext, permission, waiting, pageAddressSpace });
+}
+
+function blockedError(refusal) {
+  const error = new LenvaroError(refusal.message, "BLOCKED");
+  error.reason = refusal.reason;
+  return error;
+}
+
 /**
  * Asks the service for its name and version over plain HTTP ({name, version}), or null when
- * nothing answers. In current Chromium this is also what asks the user for local network access.
+ * nothing answers. When the browser, not the service, stood in the way, rejects with a
+ * LenvaroError of code "BLOCKED" whose `reason` and message say why and what to do. In current
+ * Chromium this request is also what asks the user for local network access.
+ *   options.page  the page's circumstances ({pageUrl, secureContext, permissions}); the current
+ *                 page by default
  */
-export async function fetchStatus(url = DEFAULT_URL, { timeoutMs = 3000, fetchImpl = globalThis.fetch } = {}) {
+export async function fetchStatus(url = DEFAULT_URL, { timeoutMs = 3000, fetchImpl = globalThis.fetch, pageAddressSpace, page } = {}) {
   const controller = typeof AbortController === "function" ? new AbortController() : null;
-  const timer = controller ? setTimeout(() => controller.abort(), timeoutMs) : null;
+  let timedOut = false;
+  const timer = controller ? setTimeout(() => { timedOut = true; controller.abort(); }, timeoutMs) : null;
   try {
     const response = await fetchImpl(statusUrlFor(url), controller ? { signal: controller.signal } : {});
     if (!response.ok) return null;
     return await response.json();
   } catch (_) {
+    const refusal = await judgeRefusal(url, { waiting: timedOut, pageAddressSpace, page });
+    if (refusal) throw blockedError(refusal);
     return null;
   } finally {
     if (timer) clearTimeout(timer);
@@ -172,6 +353,12 @@ export class LenvaroClient {
    *   reconnect         reconnect after a lost or failed connection (true)
    *   reconnectDelayMs  first delay before reconnecting (500), doubled each time...
    *   maxReconnectDelayMs ...up to this (10000)
+   *   pageAddressSpace  "loopback", "local" or "public": where this page is served from, when its
+   *                     host name does not tell (see explainRefusal)
+   *   page              the page's circumstances for judging a refusal ({pageUrl, secureContext,
+   *                     permissions}); the current page by default
+   *   promptCheckMs     how long an attempt may hang before the client looks for a browser
+   *                     question holding it (1500)
    */
   constructor(options = {}) {
     this.url = options.url ?? DEFAULT_URL;
@@ -180,6 +367,9 @@ export class LenvaroClient {
     this.reconnect = options.reconnect ?? true;
     this.reconnectDelayMs = options.reconnectDelayMs ?? 500;
     this.maxReconnectDelayMs = options.maxReconnectDelayMs ?? 10000;
+    this.pageAddressSpace = options.pageAddressSpace;
+    this.page = options.page;
+    this.promptCheckMs = options.promptCheckMs ?? 1500;
     if (typeof this.WebSocketClass !== "function") {
       throw new LenvaroError("no WebSocket implementation: pass options.WebSocket", "NO_WEBSOCKET");
     }
@@ -193,6 +383,7 @@ export class LenvaroClient {
     this._attempt = 0;
     this._openWaiters = [];
     this._lastPdfAddFailed = false;
+    this._judging = false;      // a failed attempt is being judged: no new attempt meanwhile
   }
 
   /** True while the connection is open. */
@@ -203,7 +394,9 @@ export class LenvaroClient {
   /**
    * Subscribes to an event; returns the function that unsubscribes. Events: "open", "close"
    * ({code, reason}), "unavailable" (a connection attempt failed: the service is not there),
-   * "reconnecting" ({attempt, delayMs}), "frame" (Base64 JPEG), "autoCapture" (event text),
+   * "blocked" ({url, reason, message, waiting}: the browser, not the service, refused or holds the
+   * attempt; see explainRefusal), "reconnecting" ({attempt, delayMs}), "frame" (Base64 JPEG),
+   * "autoCapture" (event text),
    * "reply" (every parsed reply), "unmatched" (a reply no call waited for), "message" (raw text).
    */
   on(event, listener) {
@@ -235,7 +428,7 @@ export class LenvaroClient {
     this._closedByUser = false;
     if (this.connected) return Promise.resolve();
     const opened = new Promise((resolve, reject) => this._openWaiters.push({ resolve, reject }));
-    if (this._socket === null && this._retryTimer === null) this._open();
+    if (this._socket === null && this._retryTimer === null && !this._judging) this._open();
     return opened;
   }
 
@@ -261,18 +454,40 @@ export class LenvaroClient {
     for (const waiter of this._openWaiters.splice(0)) waiter.reject(new LenvaroError("connection closed", "CLOSED"));
   }
 
+  _judge(waiting) {
+    return judgeRefusal(this.url, { waiting, pageAddressSpace: this.pageAddressSpace, page: this.page }).catch(() => null);
+  }
+
+  // A failed attempt: "blocked" when the browser stood in the way, else "unavailable"; then the
+  // next attempt, or the rejection of connect().
+  async _attemptFailed(details) {
+    this._judging = true;
+    const refusal = await this._judge(false);
+    this._judging = false;
+    if (this._closedByUser) return;
+    if (refusal) this._emit("blocked", { url: this.url, ...refusal, waiting: false });
+    else this._emit("unavailable", { url: this.url, ...details });
+    this._afterLoss(false, refusal);
+  }
+
   _open() {
     let socket;
     let opened = false;
     try {
       socket = new this.WebSocketClass(this.url);
     } catch (error) {
-      this._emit("unavailable", { url: this.url, error });
-      this._afterLoss(false);
+      this._attemptFailed({ error });
       return;
     }
     this._socket = socket;
+    // A browser that asks the user first holds the attempt until the question is answered.
+    const promptCheck = setTimeout(async () => {
+      if (this._socket !== socket || opened) return;
+      const refusal = await this._judge(true);
+      if (refusal && this._socket === socket && !opened) this._emit("blocked", { url: this.url, ...refusal, waiting: true });
+    }, this.promptCheckMs);
     socket.onopen = () => {
+      clearTimeout(promptCheck);
       opened = true;
       this._attempt = 0;
       this._retryDelay = this.reconnectDelayMs;
@@ -294,24 +509,27 @@ export class LenvaroClient {
       }
     };
     socket.onclose = (event) => {
+      clearTimeout(promptCheck);
       if (this._socket !== socket) return;
       this._socket = null;
       socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
+      this._failAll(new LenvaroError("connection lost", "CLOSED"));
       if (opened) {
         this._emit("close", { code: event?.code, reason: event?.reason });
+        this._afterLoss(true);
       } else {
-        this._emit("unavailable", { url: this.url });
+        this._attemptFailed({});
       }
-      this._failAll(new LenvaroError("connection lost", "CLOSED"));
-      this._afterLoss(opened);
     };
   }
 
-  _afterLoss(wasOpen) {
+  _afterLoss(wasOpen, refusal = null) {
     if (this._closedByUser) return;
     if (!this.reconnect) {
       this._closedByUser = true;
-      const error = new LenvaroError(wasOpen ? "connection lost" : "service unavailable", "UNAVAILABLE");
+      const error = refusal
+        ? blockedError(refusal)
+        : new LenvaroError(wasOpen ? "connection lost" : "service unavailable", "UNAVAILABLE");
       for (const waiter of this._openWaiters.splice(0)) waiter.reject(error);
       return;
     }

@@ -169,6 +169,9 @@ std::optional<HttpAnswer> HttpRoutes::answer(const std::string& method, const st
     std::string path = resource.substr(0, resource.find_first_of("?#"));
     if (path == "/status") return status();
     if (path == "/demo") return redirect("/demo/");
+    // Browsers ask for it on every page of this origin; the demo page's icon answers (404 when
+    // the page is not installed) instead of the WebSocket library's error.
+    if (path == "/favicon.ico") return demoFile("/demo/favicon.ico");
     if (path.compare(0, std::char_traits<char>::length(kDemoPrefix), kDemoPrefix) == 0) return demoFile(path);
     return std::nullopt;
 }

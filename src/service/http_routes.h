@@ -1,4 +1,5 @@
-// The plain HTTP answers of the endpoint: the demo page's files under /demo/ and GET /status.
+// The plain HTTP answers of the endpoint: the demo page's files under /demo/ (its icon also as
+// /favicon.ico) and GET /status.
 // Every other plain HTTP request is left alone, so it keeps the WebSocket library's default
 // answer.
 #pragma once

@@ -100,13 +100,23 @@ TEST_F(DemoFolder, StatusNamesTheServiceForAnyPage) {
 
 TEST_F(DemoFolder, OtherRequestsAreLeftToTheDefaultAnswer) {
     const HttpRoutes routes(demo(), "Lenvaro Server", "1.2.3");
-    for (const char* resource : {"/", "/index.html", "/status/", "/statusx", "/demox/", "/DEMO/", "/favicon.ico"}) {
+    for (const char* resource : {"/", "/index.html", "/status/", "/statusx", "/demox/", "/DEMO/", "/favicon.icon"}) {
         EXPECT_FALSE(routes.answer("GET", resource)) << resource;
     }
     for (const char* method : {"POST", "HEAD", "PUT", "OPTIONS", "DELETE", "get"}) {
         EXPECT_FALSE(routes.answer(method, "/status")) << method;
         EXPECT_FALSE(routes.answer(method, "/demo/index.html")) << method;
     }
+}
+
+TEST_F(DemoFolder, TheSiteIconIsTheDemoPagesIconOrMissing) {
+    // Without an icon in the folder: 404, never the WebSocket library's 500.
+    EXPECT_EQ(get("/favicon.ico")->status, 404);
+    write(demo() + "/favicon.ico", "icon");
+    const auto icon = get("/favicon.ico");
+    EXPECT_EQ(icon->status, 200);
+    EXPECT_EQ(icon->body, "icon");
+    EXPECT_EQ(icon->header("Content-Type"), "image/x-icon");
 }
 
 TEST(DemoFolderLookup, BesideTheExecutableFirstThenTheSharedFolder) {

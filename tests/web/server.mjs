@@ -35,8 +35,9 @@ export class ServerProcess {
    * @param {object} [options]
    *   port            the port to listen on (0: one the system picks)
    *   simulator       (text) => text, edits the build tree's cfg/simulator.json
+   *   allowedOrigins  the allowedOrigin entries of cfg/exeCfg.xml (none: every origin)
    */
-  constructor({ port = 0, simulator = (text) => text } = {}) {
+  constructor({ port = 0, simulator = (text) => text, allowedOrigins = [] } = {}) {
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), "lenvaro-web-test-"));
     const tree = buildTree();
     const bin = path.join(this.root, "bin");
@@ -45,7 +46,8 @@ export class ServerProcess {
     fs.chmodSync(path.join(bin, "lenvaro-server"), 0o700);
     fs.copyFileSync(library, path.join(bin, "libpictavo.so"));
     fs.cpSync(path.join(tree, "cfg"), path.join(this.root, "cfg"), { recursive: true });
-    fs.writeFileSync(path.join(this.root, "cfg", "exeCfg.xml"), `<exeInfo><port>${port}</port></exeInfo>`);
+    const origins = allowedOrigins.map((origin) => `<allowedOrigin>${origin}</allowedOrigin>`).join("");
+    fs.writeFileSync(path.join(this.root, "cfg", "exeCfg.xml"), `<exeInfo><port>${port}</port>${origins}</exeInfo>`);
     const simulatorPath = path.join(this.root, "cfg", "simulator.json");
     fs.writeFileSync(simulatorPath, simulator(fs.readFileSync(simulatorPath, "utf8")));
     fs.cpSync(path.join(tree, "share"), path.join(this.root, "share"), { recursive: true });
@@ -54,6 +56,16 @@ export class ServerProcess {
     this.process = null;
     this.port = 0;
     this.stderr = "";
+  }
+
+  /** The executable of this layout, for running it with other options. */
+  get executable() {
+    return path.join(this.root, "bin", "lenvaro-server");
+  }
+
+  /** The demo page's folder in this layout (with the client library in client/). */
+  get demoFolder() {
+    return path.join(this.root, "share", "lenvaro-server", "web", "demo");
   }
 
   get url() {

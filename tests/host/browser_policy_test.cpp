@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "platform/paths.h"
@@ -15,11 +16,9 @@
 namespace lenvaro {
 namespace {
 
-std::string readFile(const std::string& path) {
+std::string readWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool exists(const std::string& path) {
@@ -119,13 +118,13 @@ TEST_F(BrowserPolicyCommand, InstallWritesEveryFolderAndRemoveTakesOnlyOurFileAw
     ASSERT_EQ(run(BrowserPolicyAction::Install), 0) << err_.str();
     const std::string expected = browserPolicyText({"https://counter.bank.example"});
     for (size_t folder = 0; folder < setup_.folders.size(); ++folder) {
-        EXPECT_EQ(readFile(ourFile(folder)), expected);
+        EXPECT_EQ(readWholeFile(ourFile(folder)), expected);
         struct stat info {};
         ASSERT_EQ(::stat(ourFile(folder).c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0644u) << "browsers read policies as any user";
         EXPECT_NE(out_.str().find("Wrote " + ourFile(folder)), std::string::npos) << out_.str();
     }
-    EXPECT_EQ(readFile(theirs), theirText);
+    EXPECT_EQ(readWholeFile(theirs), theirText);
     EXPECT_NE(out_.str().find(theirs + " sets LocalNetworkAccessAllowedForUrls"), std::string::npos)
         << out_.str();
 
@@ -140,7 +139,7 @@ TEST_F(BrowserPolicyCommand, InstallWritesEveryFolderAndRemoveTakesOnlyOurFileAw
     ASSERT_EQ(run(BrowserPolicyAction::Remove), 0) << err_.str();
     EXPECT_FALSE(exists(ourFile(0)));
     EXPECT_FALSE(exists(ourFile(1)));
-    EXPECT_EQ(readFile(theirs), theirText);
+    EXPECT_EQ(readWholeFile(theirs), theirText);
     ASSERT_EQ(run(BrowserPolicyAction::Remove), 0) << err_.str();
     EXPECT_NE(out_.str().find("No policy file at " + ourFile(0)), std::string::npos) << out_.str();
     // Nothing of ours is left behind, hidden files included.
@@ -160,14 +159,14 @@ TEST_F(BrowserPolicyCommand, ChangesNeedRootAndSayItShowDoesNot) {
 
 TEST_F(BrowserPolicyCommand, ARefusedListLeavesAnInstalledPolicyAsItWas) {
     ASSERT_EQ(run(BrowserPolicyAction::Install), 0) << err_.str();
-    const std::string installed = readFile(ourFile(0));
+    const std::string installed = readWholeFile(ourFile(0));
     for (const std::vector<std::string>& origins :
          {std::vector<std::string>{},
           std::vector<std::string>{"https://counter.bank.example", "*"}}) {
         configure(origins);
         EXPECT_EQ(run(BrowserPolicyAction::Install), 1);
         EXPECT_NE(err_.str().find("no browser policy written"), std::string::npos) << err_.str();
-        EXPECT_EQ(readFile(ourFile(0)), installed);
+        EXPECT_EQ(readWholeFile(ourFile(0)), installed);
         ASSERT_EQ(run(BrowserPolicyAction::Show), 0);
         EXPECT_NE(out_.str().find("'install' would refuse"), std::string::npos) << out_.str();
     }
@@ -179,7 +178,7 @@ TEST_F(BrowserPolicyCommand, ALinkInPlaceOfOurFileIsReplacedNotFollowed) {
     std::ofstream(target) << "untouched";
     ASSERT_EQ(::symlink(target.c_str(), ourFile(0).c_str()), 0);
     ASSERT_EQ(run(BrowserPolicyAction::Install), 0) << err_.str();
-    EXPECT_EQ(readFile(target), "untouched");
+    EXPECT_EQ(readWholeFile(target), "untouched");
     struct stat info {};
     ASSERT_EQ(::lstat(ourFile(0).c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
@@ -190,7 +189,7 @@ TEST_F(BrowserPolicyCommand, AFolderThatCannotBeMadeFailsTheRunButNotTheOthers) 
     setup_.folders[0].path = dir_.file("etc-as-file/managed");
     EXPECT_EQ(run(BrowserPolicyAction::Install), 1);
     EXPECT_NE(err_.str().find("Chromium"), std::string::npos) << err_.str();
-    EXPECT_EQ(readFile(ourFile(1)), browserPolicyText({"https://counter.bank.example"}));
+    EXPECT_EQ(readWholeFile(ourFile(1)), browserPolicyText({"https://counter.bank.example"}));
 }
 
 }  // namespace

@@ -401,4 +401,26 @@ describe("a connection the browser refused is told from an absent service", () =
     await assert.rejects(fetchStatus(url, { page: publicPage }), { code: "BLOCKED", reason: "insecure-page" });
     assert.equal(await fetchStatus(url, { page: intranetPage }), null);
   });
+
+  test("an attempt the browser holds while it asks the user is told as a pending refusal", async () => {
+    const askingPage = {
+      pageUrl: "https://counter.bank.example/", secureContext: true, permissions: { query: async () => ({ state: "prompt" }) },
+    };
+    // A connection that neither opens nor fails, as while the browser's question is shown.
+    class HeldSocket {
+      constructor() {
+        this.readyState = 0;
+      }
+      close() {}
+    }
+    const client = new LenvaroClient({ WebSocket: HeldSocket, url: "ws://127.0.0.1:9/", page: askingPage, promptCheckMs: 20 });
+    const blocked = new Promise((resolve) => client.on("blocked", resolve));
+    client.connect().catch(() => {});
+    assert.deepEqual((({ reason, waiting }) => ({ reason, waiting }))(await blocked), { reason: "permission-prompt", waiting: true });
+    client.close();
+
+    const heldFetch = (_, { signal }) => new Promise((_resolve, reject) => signal.addEventListener("abort", () => reject(new Error("aborted"))));
+    await assert.rejects(fetchStatus("ws://127.0.0.1:9/", { page: askingPage, fetchImpl: heldFetch, timeoutMs: 50 }),
+      { code: "BLOCKED", reason: "permission-prompt" });
+  });
 });

@@ -15,6 +15,7 @@ const LABELS = {
   "state.absent": ["服务未运行", "Service not running"],
   "state.blocked": ["浏览器已阻止", "Blocked by the browser"],
   "preview.idle": ["打开相机后在此显示实时画面", "Open a camera to see its live picture here"],
+  "preview.starting": ["正在等待画面…", "Waiting for the picture…"],
   "preview.lost": ["连接已断开，画面已停止", "Connection lost: the picture has stopped"],
   "preview.reopen": ["已重新连接，正在等待画面；若画面未恢复，请重新打开相机", "Reconnected, waiting for the picture; if it does not come back, open the camera again"],
   "preview.taken": ["另一个页面已接管预览", "Another page has taken the preview"],
@@ -374,7 +375,7 @@ const listOf = (result) => (Array.isArray(result) ? result.filter((item) => item
 // describe camera.listsFor; any other device opens at its first type and largest size, and the
 // pickers are filled from it once it is open.
 const camera = { open: null, listsFor: null };
-let previewState = "idle";   // idle, live, lost, reopen, taken, stalled
+let previewState = "idle";   // idle, starting, live, lost, reopen, taken, stalled
 let lastFrameAt = 0;
 const STALLED_AFTER_MS = 3000;
 
@@ -453,7 +454,7 @@ async function openCamera() {
   }
   camera.open = device;
   camera.listsFor = device;
-  if (previewState !== "live") setPreviewState("reopen");
+  if (previewState !== "live") setPreviewState("starting");
   await loadFormats(subtype);
 }
 
@@ -486,7 +487,7 @@ function watchPreview() {
   }, 1000);
   tabs?.addEventListener("message", ({ data }) => {
     if (data?.type !== "connected" || data.from === pageId || data.url !== client?.url) return;
-    if (previewState === "live" || previewState === "stalled" || previewState === "reopen") setPreviewState("taken");
+    if (["live", "starting", "stalled", "reopen"].includes(previewState)) setPreviewState("taken");
   });
 }
 

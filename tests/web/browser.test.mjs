@@ -39,6 +39,11 @@ async function openDemo(options = {}) {
   await page.goto(`${server.httpUrl}/demo/`);
   await page.waitForSelector('#connectionState[data-state="open"]', { timeout: 15000 });
   await page.waitForFunction(() => document.querySelectorAll("#device option").length === 2, null, { timeout: 15000 });
+  // The files the page makes stay in the service's private layout.
+  if (!options.keepWorkFolder) {
+    await page.fill("#workFolder", server.work);
+    await page.dispatchEvent("#workFolder", "change");
+  }
   return { context, page, problems };
 }
 
@@ -168,7 +173,8 @@ test("the second camera opens from a fresh page, the pickers follow it, and clos
 
 test("the work folder fills every path; documents, combined pictures and recordings land there", { timeout: 120000 }, async (t) => {
   if (skipReason) return t.skip(skipReason);
-  const { context, page, problems } = await openDemo();
+  const { context, page, problems } = await openDemo({ keepWorkFolder: true });
+  assert.equal(await page.inputValue("#capturePath"), "/tmp/lenvaro-capture.jpg");
   await page.fill("#workFolder", server.work);
   await page.dispatchEvent("#workFolder", "change");
   const paths = await page.$$eval("input[data-file]", (inputs) => inputs.map((input) => input.value));

@@ -284,6 +284,7 @@ function connect() {
     setConnectionState("open");
     setRefusal(null);
     log("event", "open");
+    otherPageNewer = false;
     tabs?.postMessage({ type: "connected", url: client.url, from: pageId });
     // The service may have been restarted meanwhile: the picture comes back only if its camera
     // is still open.
@@ -377,9 +378,13 @@ const listOf = (result) => (Array.isArray(result) ? result.filter((item) => item
 const camera = { open: null, listsFor: null };
 let previewState = "idle";   // idle, starting, live, lost, reopen, taken, stalled
 let lastFrameAt = 0;
+let previewStateSince = 0;
+// Another tab of this page connected after this one: the preview is pushed there, not here.
+let otherPageNewer = false;
 const STALLED_AFTER_MS = 3000;
 
 function setPreviewState(state) {
+  if (state !== previewState) previewStateSince = Date.now();
   previewState = state;
   $("previewBox").dataset.state = state;
   if (state === "idle") $("preview").removeAttribute("src");
@@ -454,7 +459,7 @@ async function openCamera() {
   }
   camera.open = device;
   camera.listsFor = device;
-  if (previewState !== "live") setPreviewState("starting");
+  if (previewState !== "live") setPreviewState(otherPageNewer ? "taken" : "starting");
   await loadFormats(subtype);
 }
 
@@ -481,12 +486,14 @@ async function changeResolution() {
 // The preview is pushed to one page only: when another page connects it goes there.
 function watchPreview() {
   setInterval(() => {
-    if (connectionState === "open" && previewState === "live" && Date.now() - lastFrameAt > STALLED_AFTER_MS) {
+    const quietFor = Date.now() - Math.max(lastFrameAt, previewStateSince);
+    if (connectionState === "open" && ["live", "starting"].includes(previewState) && quietFor > STALLED_AFTER_MS) {
       setPreviewState("stalled");
     }
   }, 1000);
   tabs?.addEventListener("message", ({ data }) => {
     if (data?.type !== "connected" || data.from === pageId || data.url !== client?.url) return;
+    otherPageNewer = true;
     if (["live", "starting", "stalled", "reopen"].includes(previewState)) setPreviewState("taken");
   });
 }

@@ -9,6 +9,9 @@
 #include "pictavo/camera/v4l2_camera_scanner.h"
 #include "pictavo/camera/v4l2_enumeration.h"
 #include "pictavo/cards/card_settings.h"
+#ifdef PICTAVO_WITH_PCSC
+#include "pictavo/cards/pcsc_card_access.h"
+#endif
 #include "pictavo/cards/simulated_card_reader.h"
 #include "pictavo/cards/simulated_ic_card_reader.h"
 #include "pictavo/signpad/simulated_sign_pad.h"
@@ -36,17 +39,23 @@ Devices findDevices(const Config& config) {
         const SignPadSettings signPad = config.signPadSettings();
         if (signPad.simulated) devices.signPad = std::make_unique<SimulatedSignPad>(signPad);
     }
-    // No card reader can be reached on this system; the simulated ones, with the configured (or
-    // sample) cards on them, stand in unless the configuration turns them off.
+    // The simulated card readers, with the configured (or sample) cards on them, unless the
+    // configuration turns them off; the computer's smart card readers (PC/SC) in front of them.
     if (config.familyEnabled("cards")) {
         CardSettings cards = sampleCards();
         const bool usable =
             !config.document.isMember("cards") ||
             readCardSettings(config.document["cards"], config.directory, cards).empty();
         if (usable && cards.simulated) {
-            devices.icCardReader = std::make_unique<SimulatedIcCardReader>(cards.icCard);
-            devices.cardReader = std::make_unique<SimulatedCardReader>(std::move(cards));
+            devices.icCardReader =
+                std::make_unique<SimulatedIcCardReader>(cards.icCard, cards.terminal);
+            devices.cardReader = std::make_unique<SimulatedCardReader>(cards);
         }
+#ifdef PICTAVO_WITH_PCSC
+        if (usable && cards.pcsc) {
+            putSmartCardReadersInFront(cards.terminal, devices.cardReader, devices.icCardReader);
+        }
+#endif
     }
     // No fingerprint sensor can be reached on this system; the simulated one, with the configured
     // (or default) fingers, stands in unless the configuration turns it off.

@@ -153,12 +153,15 @@ Error readIcCard(const Json::Value& object, IcCardSettings& card) {
     if (!object.isObject()) return "is not an object";
     Error error =
         unknownKeys(object, {"present", "number", "holder", "issuer", "validFrom", "validUntil",
-                             "pin", "pinTries", "pinPad", "balance", "files"});
+                             "socialNumber", "cardCode", "version", "pin", "pinTries", "pinPad",
+                             "balance", "files"});
     if (error.empty()) error = readBool(object, "present", card.present);
     // The basic data is answered as "|"-separated fields, so none may hold a "|".
     const std::pair<const char*, std::string*> texts[] = {
         {"number", &card.number},       {"holder", &card.holder},         {"issuer", &card.issuer},
         {"validFrom", &card.validFrom}, {"validUntil", &card.validUntil},
+        {"socialNumber", &card.socialNumber}, {"cardCode", &card.cardCode},
+        {"version", &card.version},
     };
     for (const auto& [key, target] : texts) {
         if (error.empty()) error = readText(object, key, 64, "|", *target);
@@ -206,6 +209,21 @@ Error readIcCard(const Json::Value& object, IcCardSettings& card) {
         }
         if (error.empty()) card.files = std::move(read);
     }
+    return error;
+}
+
+Error readTerminal(const Json::Value& object, TerminalSettings& terminal) {
+    if (!object.isObject()) return "is not an object";
+    Error error = unknownKeys(object, {"countryCode", "currencyCode", "number", "deviceNumber"});
+    int64_t country = terminal.countryCode;
+    int64_t currency = terminal.currencyCode;
+    if (error.empty()) error = readInt(object, "countryCode", 1, 999, country);
+    if (error.empty()) error = readInt(object, "currencyCode", 1, 999, currency);
+    terminal.countryCode = static_cast<int>(country);
+    terminal.currencyCode = static_cast<int>(currency);
+    // Both numbers end up in "|"-separated answers.
+    if (error.empty()) error = readText(object, "number", 32, "|", terminal.number);
+    if (error.empty()) error = readText(object, "deviceNumber", 32, "|", terminal.deviceNumber);
     return error;
 }
 
@@ -270,8 +288,8 @@ CardSettings sampleCards() {
                            u16("北京市公安局东城分局"),
                            u16("20200101"),
                            u16("20400101")};
-    cards.socialCard.fields = {u16("110101199003071233"), u16("张三"),     u16("男"), u16("汉"),
-                               u16("北京市东城区"),       u16("A01234567")};
+    cards.socialCard.fields = {u16("110101199003071233"), u16("张三"),   u16("男"), u16("汉族"),
+                               u16("110100"),             u16("A01234567")};
     cards.bankCard.number = u16("6200000000000000000");
     cards.magCard.tracks = {u16("B6200000000000000000^ZHANG/SAN^3012201"),
                             u16("6200000000000000000=30122010000000000"),
@@ -282,6 +300,9 @@ CardSettings sampleCards() {
     ic.issuer = "110100";
     ic.validFrom = "20200101";
     ic.validUntil = "20300101";
+    ic.socialNumber = "110101199003071233";
+    ic.cardCode = "110100D15600000500A0123456789ABC";
+    ic.version = "3.00";
     ic.pin = "123456";
     ic.pinPad = {"123456"};
     ic.balance = 10000;
@@ -294,8 +315,10 @@ std::string readCardSettings(const Json::Value& section, const std::string& base
     if (!section.isObject()) return "\"cards\" is not an object";
     CardSettings read = sampleCards();
     Error error = unknownKeys(
-        section, {"simulated", "idCard", "socialCard", "bankCard", "magCard", "icCard"});
+        section,
+        {"simulated", "pcsc", "terminal", "idCard", "socialCard", "bankCard", "magCard", "icCard"});
     if (error.empty()) error = readBool(section, "simulated", read.simulated);
+    if (error.empty()) error = readBool(section, "pcsc", read.pcsc);
     const auto part = [&](const char* key, auto reader) {
         if (!error.empty() || !section.isMember(key)) return;
         Error partError = reader(section[key]);
@@ -306,6 +329,7 @@ std::string readCardSettings(const Json::Value& section, const std::string& base
     part("bankCard", [&](const Json::Value& v) { return readBankCard(v, read.bankCard); });
     part("magCard", [&](const Json::Value& v) { return readMagCard(v, read.magCard); });
     part("icCard", [&](const Json::Value& v) { return readIcCard(v, read.icCard); });
+    part("terminal", [&](const Json::Value& v) { return readTerminal(v, read.terminal); });
     if (!error.empty()) return "\"cards\": " + error;
     settings = std::move(read);
     return "";

@@ -44,9 +44,12 @@ struct IcCardSettings {
     bool present = true;
     std::string number;
     std::string holder;
-    std::string issuer;
+    std::string issuer;  // the issuing region, six digits
     std::string validFrom;
     std::string validUntil;
+    std::string socialNumber;
+    std::string cardCode;  // card identification code, 32 hexadecimal digits
+    std::string version;
     std::string pin;
     int pinTries = 3;
     // What the holder types on the reader's PIN pad, one entry per prompt in order; the last
@@ -56,8 +59,19 @@ struct IcCardSettings {
     std::map<std::string, std::string> files;  // by address
 };
 
+// What the library tells cards about the terminal it acts as.
+struct TerminalSettings {
+    int countryCode = 156;   // ISO 3166 numeric (China)
+    int currencyCode = 156;  // ISO 4217 numeric (yuan)
+    // The terminal's own numbers, which the basic data of a social-security card ends with.
+    std::string number;
+    std::string deviceNumber;
+};
+
 struct CardSettings {
     bool simulated = true;  // false: no simulated reader at all
+    bool pcsc = true;       // false: the computer's smart card readers are not used
+    TerminalSettings terminal;
     IdCardSettings idCard;
     SocialCardSettings socialCard;
     BankCardSettings bankCard;

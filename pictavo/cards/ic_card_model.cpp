@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "pictavo/cards/social_security_card.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -35,8 +36,12 @@ bool continuesSession(IcOperation operation) {
     }
 }
 
-// 0 lets the reader choose, 1 is the contact interface, 2 the contactless one, 3 either.
-bool knownType(int type) { return type >= 0 && type <= 3; }
+// 0 lets the reader choose, 1 is the contact interface, 2 the contactless one, 3 either (contact
+// first), 4 either (contactless first).
+bool knownType(int type) { return type >= 0 && type <= 4; }
+
+// The historical bytes of the simulated card's answer to reset.
+constexpr const char* kHistoricalBytes = "0031C0649000";
 
 bool isPinText(const std::string& pin) {
     return pin.size() >= 4 && pin.size() <= 12 &&
@@ -62,8 +67,9 @@ constexpr size_t kMerchantBytes = 40;
 
 }  // namespace
 
-IcCardModel::IcCardModel(IcCardSettings card, TokenSource tokens)
+IcCardModel::IcCardModel(IcCardSettings card, TokenSource tokens, TerminalSettings terminal)
     : card_(std::move(card)),
+      terminal_(std::move(terminal)),
       tokens_(std::move(tokens)),
       files_(card_.files),
       pin_(card_.pin),
@@ -121,7 +127,8 @@ int IcCardModel::perform(IcOperation operation, const IcRequest& request, const 
     switch (operation) {
         case Op::kReadBasic:
         case Op::kReadBasicStep2:
-            return ok(answer, basicData());
+            answer = basicData();
+            return kOk;
         case Op::kReadBasicStep1:
             return beginSession(Op::kReadBasicStep2, request, answer);
 
@@ -209,8 +216,19 @@ int IcCardModel::perform(IcOperation operation, const IcRequest& request, const 
 }
 
 std::string IcCardModel::basicData() const {
-    return card_.number + "|" + card_.holder + "|" + card_.issuer + "|" + card_.validFrom + "|" +
-           card_.validUntil;
+    BasicDataFields fields;
+    fields.region = card_.issuer;
+    fields.socialNumber = card_.socialNumber;
+    fields.cardNumber = card_.number;
+    fields.cardCode = card_.cardCode;
+    fields.name = card_.holder;
+    fields.historicalBytes = kHistoricalBytes;
+    fields.version = card_.version;
+    fields.issueDate = card_.validFrom;
+    fields.expiryDate = card_.validUntil;
+    fields.terminalNumber = terminal_.number;
+    fields.terminalDeviceNumber = terminal_.deviceNumber;
+    return basicDataText(fields);
 }
 
 // pCardInfo names the card when one of its "|"-separated fields is the card's number, so the

@@ -3,6 +3,7 @@
 // that link the steps of a split operation. Answers are texts, the only thing a caller sees:
 //   "OK" or "OK|<payload>"          the card did it (status kOk)
 //   "ERR|<reason>[|<detail>]"       the card refused (status kFailed)
+// except the basic data, which is the text social-security terminals use, as a real card gives.
 // pictavo/README.md lists every answer.
 #pragma once
 
@@ -29,7 +30,8 @@ class IcCardModel {
     // How many debits the card remembers; older ones drop out.
     static constexpr size_t kDebitRecords = 10;
 
-    IcCardModel(IcCardSettings card, TokenSource tokens);
+    // `terminal` gives the terminal numbers the basic data ends with.
+    IcCardModel(IcCardSettings card, TokenSource tokens, TerminalSettings terminal = {});
 
     // Runs one operation; returns kOk or kFailed with `answer` set either way.
     int run(IcOperation operation, const IcRequest& request, const PinPad& pinPad,
@@ -70,6 +72,7 @@ class IcCardModel {
     int setNewPin(const PinPad& pinPad, std::string& answer);
 
     const IcCardSettings card_;
+    const TerminalSettings terminal_;
     TokenSource tokens_;
     std::map<std::string, std::string> files_;
     std::string pin_;

@@ -16,10 +16,10 @@ std::mt19937_64 seededGenerator() {
 
 }  // namespace
 
-SimulatedIcCardReader::SimulatedIcCardReader(IcCardSettings card)
+SimulatedIcCardReader::SimulatedIcCardReader(IcCardSettings card, TerminalSettings terminal)
     : pinPad_(card.pinPad),
       random_(seededGenerator()),
-      card_(std::move(card), [this] { return newToken(); }) {}
+      card_(std::move(card), [this] { return newToken(); }, std::move(terminal)) {}
 
 int SimulatedIcCardReader::run(IcOperation operation, const IcRequest& request, std::string& out) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -13,7 +13,7 @@ namespace pictavo {
 
 class SimulatedIcCardReader final : public IcCardReader {
   public:
-    explicit SimulatedIcCardReader(IcCardSettings card);
+    explicit SimulatedIcCardReader(IcCardSettings card, TerminalSettings terminal = {});
 
     // Answers kOk or kFailed, with the card's answer text in `out` either way.
     int run(IcOperation operation, const IcRequest& request, std::string& out) override;

@@ -68,6 +68,15 @@ TEST(CardSettings, ASectionChangesWhatItNamesAndKeepsTheRest) {
     ASSERT_EQ(read(R"({"idCard": {"photo": "/abs/p.bmp"}, "simulated": false})", cards), "");
     EXPECT_EQ(cards.idCard.photoFile, "/abs/p.bmp");
     EXPECT_FALSE(cards.simulated);
+    EXPECT_TRUE(cards.pcsc);
+
+    ASSERT_EQ(read(R"({"pcsc": false, "terminal": {"currencyCode": 978, "number": "T-7"}})", cards),
+              "");
+    EXPECT_FALSE(cards.pcsc);
+    EXPECT_EQ(cards.terminal.countryCode, 156);
+    EXPECT_EQ(cards.terminal.currencyCode, 978);
+    EXPECT_EQ(cards.terminal.number, "T-7");
+    EXPECT_EQ(cards.terminal.deviceNumber, "");
 }
 
 TEST(CardSettings, FieldsMustLeaveRoomForTheirZeroUnit) {
@@ -111,6 +120,12 @@ TEST(CardSettings, BadSectionsAreRefusedWithAReason) {
              R"({"icCard": {"balance": 1.5}})",
              R"({"icCard": {"files": {"bad address": ""}}})",
              R"({"icCard": {"files": {"EF01": 5}}})",
+             R"({"icCard": {"cardCode": "A|B"}})",
+             R"({"pcsc": 1})",
+             R"({"terminal": {"countryCode": 1000}})",
+             R"({"terminal": {"currencyCode": "156"}})",
+             R"({"terminal": {"deviceNumber": "D|1"}})",
+             R"({"terminal": {"country": 156}})",
          }) {
         EXPECT_NE(read(section, cards), "") << section;
     }

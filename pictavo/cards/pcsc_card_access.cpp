@@ -78,6 +78,29 @@ LONG findCards(SCARDCONTEXT context, const std::vector<std::string>& readers, Re
     return SCARD_S_SUCCESS;
 }
 
+// A connection to one card for one read, and the transaction around it; both end with it, also
+// when the read throws.
+class Connection {
+  public:
+    explicit Connection(SCARDHANDLE card) : card_(card) {}
+    ~Connection() {
+        if (inTransaction_) SCardEndTransaction(card_, SCARD_LEAVE_CARD);
+        SCardDisconnect(card_, SCARD_LEAVE_CARD);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The transaction keeps other programs from coming between the commands of this read.
+    bool beginTransaction() {
+        inTransaction_ = SCardBeginTransaction(card_) == SCARD_S_SUCCESS;
+        return inTransaction_;
+    }
+
+  private:
+    SCARDHANDLE card_;
+    bool inTransaction_ = false;
+};
+
 bool cardWentAway(LONG error) {
     return error == SCARD_E_NO_SMARTCARD || error == SCARD_W_REMOVED_CARD ||
            error == SCARD_E_READER_UNAVAILABLE || error == SCARD_E_UNKNOWN_READER;
@@ -150,15 +173,10 @@ CardSearch PcscCardAccess::readCard(ReaderOrder order, const Read& read) {
             continue;
         }
         reached = true;
-        bool done = false;
-        // The transaction keeps other programs from coming between the commands of this read.
-        if (SCardBeginTransaction(card) == SCARD_S_SUCCESS) {
-            PcscChannel channel(card, protocol);
-            done = read(InsertedCard{channel, found.atr, found.contactless});
-            SCardEndTransaction(card, SCARD_LEAVE_CARD);
-        }
-        SCardDisconnect(card, SCARD_LEAVE_CARD);
-        if (done) return CardSearch::kRead;
+        Connection connection(card);
+        if (!connection.beginTransaction()) continue;
+        PcscChannel channel(card, protocol);
+        if (read(InsertedCard{channel, found.atr, found.contactless})) return CardSearch::kRead;
     }
     return reached ? CardSearch::kUnreadable : CardSearch::kNoCard;
 }

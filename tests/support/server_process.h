@@ -74,6 +74,7 @@ public:
         }
         mkdir(tmp().c_str(), 0700);
         mkdir(runtimeDir().c_str(), 0700);
+        mkdir(home().c_str(), 0700);
     }
 
     ~ServerProcess() { stop(); }
@@ -86,6 +87,9 @@ public:
     // XDG_RUNTIME_DIR of the process (unless the options name another).
     std::string runtimeDir() const { return root_.file("run"); }
     std::string fakeLog() const { return root_.file("calls.log"); }
+    // HOME of the process (unless the options name another): documents the service keeps go
+    // here, never into the home of whoever runs the tests.
+    std::string home() const { return root_.file("home"); }
 
     // Starts the process and waits for its "listening on" line. Returns the port, or 0 when the
     // process ended or said nothing within the timeout.
@@ -104,6 +108,8 @@ public:
             // of parallel tests do not take each other for a running instance.
             setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
             setenv("PICTAVO_FAKE_LOG", fakeLog().c_str(), 1);
+            setenv("HOME", home().c_str(), 1);
+            setenv("XDG_CONFIG_HOME", (home() + "/.config").c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
             const std::string exe = bin_ + "/lenvaro-server";

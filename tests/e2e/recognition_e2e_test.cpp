@@ -15,10 +15,9 @@ namespace {
 using namespace std::chrono_literals;
 
 // cfg/ of the source tree, from this file's place in it.
-std::string shippedConfig() {
-    const std::string file = __FILE__;
-    return file.substr(0, file.rfind("/tests/e2e/")) + "/cfg";
-}
+// An absolute path from the build: a path taken from __FILE__ may be relative (ccache with a base
+// directory makes it so), and the server resolves it against its own folder, not the test's.
+std::string shippedConfig() { return LENVARO_SOURCE_DIR "/cfg"; }
 
 const std::string kSampleForm = shippedConfig() + "/sample_form.jpg";
 

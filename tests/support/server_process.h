@@ -110,7 +110,13 @@ public:
             setenv("PICTAVO_FAKE_LOG", fakeLog().c_str(), 1);
             setenv("HOME", home().c_str(), 1);
             setenv("XDG_CONFIG_HOME", (home() + "/.config").c_str(), 1);
+            // No real camera: the built-in library looks for V4L2 devices below a folder that
+            // does not exist, so a computer with a webcam runs the tests as one without.
+            setenv("PICTAVO_V4L2_ROOT", root_.file("no-devices").c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
+            // Relative paths the service is given land in its private folder, wherever the
+            // tests were started from.
+            if (chdir(root_.path().c_str()) != 0) _exit(126);
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
             const std::string exe = bin_ + "/lenvaro-server";
             execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));

@@ -85,6 +85,9 @@ export class ServerProcess {
       TMPDIR: path.join(this.root, "tmp"),
       XDG_RUNTIME_DIR: path.join(this.root, "run"),
       HOME: path.join(this.root, "home"),
+      XDG_CONFIG_HOME: path.join(this.root, "home", ".config"),
+      // No real camera: V4L2 devices are looked for below a folder that does not exist.
+      PICTAVO_V4L2_ROOT: path.join(this.root, "no-devices"),
     };
     delete env.LD_LIBRARY_PATH;
     delete env.INVOCATION_ID;

@@ -18,6 +18,36 @@ export function buildTree() {
   return path.resolve(path.dirname(executable), "..");
 }
 
+// Every server started and not yet stopped. A test run that is killed midway (Ctrl+C, kill,
+// a time-out) skips the after-hooks that stop them, so the process's own exit stops them:
+// on SIGINT, SIGTERM and SIGHUP, and at any exit. Where the runner itself is killed outright
+// (SIGKILL), the servers were started to die with it (setpriv --pdeathsig).
+const running = new Set();
+
+function stopEveryServerNow() {
+  for (const server of running) {
+    try {
+      server.process?.kill("SIGKILL");
+    } catch {
+      // already gone
+    }
+    fs.rmSync(server.root, { recursive: true, force: true });
+  }
+  running.clear();
+}
+
+process.on("exit", stopEveryServerNow);
+for (const signal of ["SIGINT", "SIGTERM", "SIGHUP"]) {
+  process.once(signal, () => {
+    stopEveryServerNow();
+    process.exit(128 + os.constants.signals[signal]);
+  });
+}
+
+// setpriv from util-linux, when the machine has it: its --pdeathsig makes the server receive
+// SIGKILL when the process that started it ends, however it ends.
+const setpriv = ["/usr/bin/setpriv", "/bin/setpriv"].find((candidate) => fs.existsSync(candidate));
+
 /** A port nothing listens on right now. */
 export function freePort() {
   return new Promise((resolve, reject) => {
@@ -91,11 +121,14 @@ export class ServerProcess {
     };
     delete env.LD_LIBRARY_PATH;
     delete env.INVOCATION_ID;
-    const child = spawn(path.join(this.root, "bin", "lenvaro-server"), ["--no-relaunch"], {
+    const server = [path.join(this.root, "bin", "lenvaro-server"), "--no-relaunch"];
+    const command = setpriv ? [setpriv, "--pdeathsig", "SIGKILL", ...server] : server;
+    const child = spawn(command[0], command.slice(1), {
       env,
       stdio: ["ignore", "pipe", "pipe"],
     });
     this.process = child;
+    running.add(this);
     child.stderr.on("data", (chunk) => {
       this.stderr += chunk;
     });
@@ -129,6 +162,7 @@ export class ServerProcess {
       clearTimeout(killer);
     }
     this.process = null;
+    running.delete(this);
     fs.rmSync(this.root, { recursive: true, force: true });
   }
 }

@@ -19,9 +19,11 @@ using namespace std::chrono_literals;
 
 const std::string kDevCount = R"({"FuncName":"camGetDevCount"})";
 
+// The standard output of a shell command, in the C locale: readelf and netstat translate what
+// they print under other locales.
 std::string commandOutput(const std::string& command) {
     std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("export LC_ALL=C; " + command).c_str(), "r"), pclose);
     if (!pipe) return output;
     std::array<char, 4096> buffer{};
     size_t got;

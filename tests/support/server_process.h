@@ -113,6 +113,9 @@ public:
             // No real camera: the built-in library looks for V4L2 devices below a folder that
             // does not exist, so a computer with a webcam runs the tests as one without.
             setenv("PICTAVO_V4L2_ROOT", root_.file("no-devices").c_str(), 1);
+            // Nor the computer's smart card readers: the PC/SC client looks for a pcscd socket
+            // that is not there (a test with a pcscd of its own names its socket).
+            setenv("PCSCLITE_CSOCK_NAME", root_.file("no-pcscd/pcscd.comm").c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
             // Relative paths the service is given land in its private folder, wherever the
             // tests were started from.

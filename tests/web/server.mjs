@@ -118,6 +118,8 @@ export class ServerProcess {
       XDG_CONFIG_HOME: path.join(this.root, "home", ".config"),
       // No real camera: V4L2 devices are looked for below a folder that does not exist.
       PICTAVO_V4L2_ROOT: path.join(this.root, "no-devices"),
+      // Nor the computer's smart card readers: no pcscd answers at this socket.
+      PCSCLITE_CSOCK_NAME: path.join(this.root, "no-pcscd", "pcscd.comm"),
     };
     delete env.LD_LIBRARY_PATH;
     delete env.INVOCATION_ID;

@@ -158,9 +158,10 @@ int serve(const CommandLine& commandLine) {
 
     std::unique_ptr<CommandService> service;
     WsServer server({
+        // On the command worker, with the reply route set to the page that asked.
         [&service](std::string text) { handleRequest(*service, std::move(text)); },
-        [&service] { service->pushSuspended = false; },
-        [&service] { service->pushSuspended = true; },
+        // Pushes stop only while no page at all is connected.
+        [&service](size_t openConnections) { service->pushSuspended = openConnections == 0; },
         [](const std::string& address, uint16_t port) {
             std::cout << "Lenvaro Server listening on " << address << ":" << port << std::endl;
         },
@@ -187,7 +188,6 @@ int serve(const CommandLine& commandLine) {
             // A crash while closing down must not bring the service back.
             cancelCrashRelaunch();
             quitRequested = true;
-            server.stop();
             break;
         }
         if (signalNumber == SIGUSR1) resetCardReader();
@@ -197,17 +197,23 @@ int serve(const CommandLine& commandLine) {
             waitsSinceOffsetRefresh = 0;
         }
     }
-    serviceThread.join();
-    // Background face matches send on their own; they end before the endpoint and the library go.
-    service->stopBackgroundWork();
 
-    if (quitRequested) {
-        // Close both cameras, whichever was opened, and release the library.
-        camCloseDev(0);
-        camCloseDev(1);
-        camUnInitCameraLib();
-        return 0;
-    }
+    // Every way out (a quit signal, a port that could not be bound, an endpoint that failed)
+    // stops things in this order. First the commands: the one running finishes and its reply
+    // still goes out; then whatever calls the library on its own (background face matches);
+    // then the library's streams: both cameras closed, whichever was opened, and the library
+    // released, so no frame callback comes any more; only then the endpoint those callbacks
+    // push through, and last the command service they reach it by.
+    server.stopCommands();
+    service->stopBackgroundWork();
+    camCloseDev(0);
+    camCloseDev(1);
+    camUnInitCameraLib();
+    server.stop();
+    serviceThread.join();
+    service.reset();
+
+    if (quitRequested) return 0;
     return serviceStarted ? 0 : 1;
 }
 

@@ -3,9 +3,12 @@
 // the port it listens on from its standard output.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +47,19 @@ inline std::vector<std::string> readLines(const std::string& path) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+// A loopback port nobody listens on right now, for a server that must come back on the same one.
+inline uint16_t freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    close(fd);
+    return ok ? ntohs(address.sin_port) : 0;
 }
 
 struct ServerOptions {

@@ -3,6 +3,7 @@
 
 #include "pictavo/camera/audio_devices.h"
 #include "pictavo/camera/capture_pipeline.h"
+#include "pictavo/file_ops.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -169,7 +170,7 @@ int CameraStream::capture(const std::string& path) {
     std::vector<uint8_t> jpeg;
     const int rendered = renderCapture(frame, settings(), jpeg);
     if (rendered != kOk) return rendered;
-    return writeFileAtomically(path, jpeg);
+    return writeDocumentFile(path, jpeg);
 }
 
 int CameraStream::captureBook(const std::string& leftPath, const std::string& rightPath,
@@ -180,9 +181,9 @@ int CameraStream::captureBook(const std::string& leftPath, const std::string& ri
     std::vector<uint8_t> left, right;
     const int rendered = renderBookPages(frame, settings(), removeFingers, left, right);
     if (rendered != kOk) return rendered;
-    const int first = writeFileAtomically(leftPath, left);
+    const int first = writeDocumentFile(leftPath, left);
     if (first != kOk) return first;
-    return writeFileAtomically(rightPath, right);
+    return writeDocumentFile(rightPath, right);
 }
 
 bool CameraStream::deliverPreviewFrame(uint8_t* pixels, int width, int height) {

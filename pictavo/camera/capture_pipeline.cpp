@@ -123,26 +123,6 @@ int renderBookPages(const Frame& frame, const CaptureSettings& settings, bool re
     return finish(std::move(right), settings, rightPage);
 }
 
-int writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return kFileError;
-    size_t written = 0;
-    bool ok = true;
-    while (ok && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            ok = false;
-        else
-            written += static_cast<size_t>(n);
-    }
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return kOk;
-    ::unlink(temporary.c_str());
-    return kFileError;
-}
-
 bool encodeFrame(const Frame& frame, int quality, std::vector<uint8_t>& jpeg) {
     lenvaro::jpeg::EncodeOptions options;
     options.quality = quality;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "files/jpeg_codec.h"
+#include "pictavo/file_ops.h"
 #include "pictavo/imaging/bmp_codec.h"
 #include "pictavo/imaging/pdf_document.h"
 #include "pictavo/imaging/png_codec.h"
@@ -147,7 +148,7 @@ int writeCombined(const Picture& picture, OutputFormat format, const std::string
         case OutputFormat::kUnknown:
             return kInvalidArgument;
     }
-    return writeFileReplacing(path, bytes);
+    return writeDocumentFile(path, bytes);
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ struct ServerOptions {
     // cfg/simulator.json for the built-in library; none when empty. By default the simulated
     // cameras are off, so that a server is the computer without a camera unless a test asks.
     std::optional<std::string> simulatorJson = std::string(R"({"cameras": {"simulated": false}})");
+    // The file mode creation mask the process starts with; this process's own when none.
+    std::optional<mode_t> umask = std::nullopt;
 };
 
 class ServerProcess {
@@ -121,6 +123,7 @@ public:
             setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
             setenv("PICTAVO_FAKE_LOG", fakeLog().c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
+            if (options_.umask) ::umask(*options_.umask);
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
             const std::string exe = bin_ + "/lenvaro-server";
             execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));

@@ -386,21 +386,4 @@ TEST(CapturePipeline, BookPagesAreTheHalvesWithFingersPaintedOver) {
     EXPECT_TRUE(near(pixelAt(l, 100, 10), kRed)) << "the page itself is left alone";
 }
 
-TEST(CaptureFiles, AreWrittenWholeOrNotAtAll) {
-    pictavo_test::TempDir dir;
-    const std::string path = dir.file("a.jpg");
-    ASSERT_EQ(writeFileAtomically(path, {1, 2, 3}), kOk);
-    ASSERT_EQ(writeFileAtomically(path, {4, 5}), kOk) << "an existing file is replaced";
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string("\x04\x05", 2));
-    EXPECT_EQ(writeFileAtomically(dir.file("missing/a.jpg"), {1}), kFileError);
-    EXPECT_EQ(writeFileAtomically(dir.path().string(), {1}), kFileError) << "a directory";
-    size_t entries = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        static_cast<void>(entry);
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1u) << "no temporary file is left behind";
-}
-
 }  // namespace

@@ -102,8 +102,11 @@ std::string executableDirectory();
 // locateConfig() for this process followed by loadConfig().
 ConfigResult readConfig();
 
-// Writes one line to `out` when the configuration could not be used: a malformed file, or a
-// file named by PICTAVO_CONFIG that does not exist. A missing default file is silent.
+// One line saying why the configuration could not be used: a malformed file, or a file named by
+// PICTAVO_CONFIG that does not exist. "" when it could (a missing default file is no problem).
+std::string configProblem(const ConfigResult& result);
+
+// Writes configProblem() to `out` as a line, when there is one.
 void reportConfig(const ConfigResult& result, std::ostream& out);
 
 }  // namespace pictavo

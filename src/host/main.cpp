@@ -221,11 +221,12 @@ int serve(const CommandLine& commandLine) {
     // Every way out (a quit signal, a port that could not be bound, an endpoint that failed)
     // stops things in this order. First the commands: the one running finishes and its reply
     // still goes out; then whatever calls the library on its own (background face matches);
-    // then the library's streams: both cameras closed, whichever was opened, and the library
-    // released, so no frame callback comes any more; only then the endpoint those callbacks
-    // push through, and last the command service they reach it by.
+    // then the library's streams: callbacks are turned away (those under way finish), both
+    // cameras closed, whichever was opened, and the library released; only then the endpoint
+    // the callbacks pushed through, and last the command service they reached it by.
     server.stopCommands();
     service->stopBackgroundWork();
+    service->closeCallbacks();
     camCloseDev(0);
     camCloseDev(1);
     camUnInitCameraLib();

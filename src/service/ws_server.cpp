@@ -37,12 +37,16 @@ constexpr auto kQueueRefreshInterval = std::chrono::milliseconds(10);
 // How long a connection closed for holding too much unsent data may take to answer the close
 // before it is cut.
 constexpr long kOverLimitCloseTimeoutMs = 1000;
+// How long stop() lets pages answer the close before the loop ends anyway.
+constexpr auto kStopGrace = std::chrono::milliseconds(1000);
 
 }  // namespace
 
 struct WsServer::Endpoint {
     Server server;
-    std::unique_ptr<boost::asio::steady_timer> refreshTimer;  // made once the I/O service exists
+    // Made once the I/O service exists.
+    std::unique_ptr<boost::asio::steady_timer> refreshTimer;
+    std::unique_ptr<boost::asio::steady_timer> stopTimer;
 };
 
 // One open connection. Shared by the I/O thread (which owns the websocketpp connection), the
@@ -83,6 +87,7 @@ bool WsServer::run(const std::string& address, uint16_t port) {
         server.clear_error_channels(websocketpp::log::elevel::all);
         server.init_asio();
         endpoint.refreshTimer = std::make_unique<boost::asio::steady_timer>(server.get_io_service());
+        endpoint.stopTimer = std::make_unique<boost::asio::steady_timer>(server.get_io_service());
         server.set_reuse_addr(true);
         server.set_max_message_size(kMaxMessageBytes);
 
@@ -182,11 +187,26 @@ void WsServer::stop() {
     stopRequested_ = true;
     if (endpoint_ == nullptr) return;
     Endpoint* endpoint = endpoint_;
-    boost::asio::post(endpoint->server.get_io_service(), [endpoint] {
+    // What was handed to the I/O thread before (a last reply) still goes out: every page is told
+    // the service is going away (1001) after it, and the loop ends once all have closed, or
+    // after a short grace for pages that do not answer.
+    boost::asio::post(endpoint->server.get_io_service(), [this, endpoint] {
+        std::lock_guard<std::mutex> lock(mutex_);
         websocketpp::lib::error_code ignored;
         endpoint->server.stop_listening(ignored);
-        if (endpoint->refreshTimer) endpoint->refreshTimer->cancel();
-        endpoint->server.stop();
+        endpoint->refreshTimer->cancel();
+        if (connections_.empty()) {
+            endpoint->server.stop();
+            return;
+        }
+        for (const auto& [id, connection] : connections_) {
+            auto open = endpoint->server.get_con_from_hdl(connection->handle, ignored);
+            if (!ignored) open->close(websocketpp::close::status::going_away, "service stopping", ignored);
+        }
+        endpoint->stopTimer->expires_after(kStopGrace);
+        endpoint->stopTimer->async_wait([endpoint](const boost::system::error_code& error) {
+            if (!error) endpoint->server.stop();
+        });
     });
 }
 
@@ -232,6 +252,8 @@ void WsServer::closed(ConnectionId id) {
         std::lock_guard<std::mutex> lock(mutex_);
         connections_.erase(id);
         open = connections_.size();
+        // Stopping, the last page gone: nothing is left to wait for.
+        if (stopRequested_ && open == 0 && endpoint_ != nullptr) endpoint_->server.stop();
     }
     // Pushes go on to the page opened before it; only when none is left do they stop.
     if (handlers_.onConnectionCount) handlers_.onConnectionCount(open);

@@ -45,7 +45,9 @@ public:
     // and the failure message to standard error.
     bool run(const std::string& address, uint16_t port);
 
-    // Ends run(): stops listening and closes every connection. Any thread, any time.
+    // Ends run(): stops listening, lets what was already handed over go out, closes every
+    // connection (1001, going away) and ends the loop once they have closed, or after a second
+    // for pages that do not answer. Any thread, any time.
     void stop();
 
     // Ends the command worker: the command it is running finishes (its reply still goes out

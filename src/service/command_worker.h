@@ -3,6 +3,8 @@
 // an OCR of seconds) and keeps sending preview frames and accepting pages meanwhile.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -43,6 +45,9 @@ public:
     // Requests queued and not started yet.
     size_t waiting() const;
 
+    // How long the worker looks for a next request before it sleeps.
+    static constexpr std::chrono::microseconds kLookBeforeSleeping{50};
+
 private:
     void loop();
 
@@ -52,6 +57,7 @@ private:
     std::deque<Request> queue_;
     bool stopping_ = false;
     bool idle_ = false;  // the worker waits on wake_: a submit must notify
+    std::atomic<size_t> waiting_{0};  // queue_.size(), for the worker's look before sleeping
     std::thread thread_;
 };
 

@@ -13,8 +13,8 @@
 #include <websocketpp/server.hpp>
 
 #include "files/text_encoding.h"
-#include "service/handshake_policy.h"
 #include "service/command_worker.h"
+#include "service/handshake_policy.h"
 #include "service/http_routes.h"
 
 namespace lenvaro {
@@ -40,6 +40,27 @@ constexpr long kOverLimitCloseTimeoutMs = 1000;
 // How long stop() lets pages answer the close before the loop ends anyway.
 constexpr auto kStopGrace = std::chrono::milliseconds(1000);
 
+// The I/O loop. After each piece of work it keeps looking for the next one a moment before it
+// sleeps in the kernel: a reply from the command worker usually follows a request within
+// microseconds, and being woken for it (through the kernel and, on a busy machine, the scheduler)
+// would cost more than the command itself.
+void runLoop(boost::asio::io_context& io) {
+    constexpr auto kLookBeforeSleeping = std::chrono::microseconds(50);
+    auto lastWork = std::chrono::steady_clock::now();
+    while (!io.stopped()) {
+        if (io.poll() > 0) {
+            lastWork = std::chrono::steady_clock::now();
+            continue;
+        }
+        if (std::chrono::steady_clock::now() - lastWork < kLookBeforeSleeping) {
+            std::this_thread::yield();
+            continue;
+        }
+        if (io.run_one() == 0) break;
+        lastWork = std::chrono::steady_clock::now();
+    }
+}
+
 }  // namespace
 
 struct WsServer::Endpoint {
@@ -64,6 +85,10 @@ struct WsServer::Connection {
     std::atomic<size_t> waitingRequests{0};
     std::atomic<size_t> waitingBytes{0};
     std::atomic<bool> readingPaused{false};  // changed on the I/O thread only
+    // websocketpp keeps a connection alive only through the reads and writes it has under way:
+    // one whose reading is paused and that has nothing to send would be destroyed (and its
+    // socket closed). It is held here while paused. Under WsServer::mutex_.
+    std::shared_ptr<void> heldWhilePaused;
 
     size_t unsentBytes() const { return postedBytes.load() + bufferedBytes.load(); }
 };
@@ -160,7 +185,7 @@ bool WsServer::run(const std::string& address, uint16_t port) {
             const auto local = server.get_local_endpoint(error);
             handlers_.onListening(address, error ? port : local.port());
         }
-        server.run();
+        runLoop(server.get_io_service());
     } catch (const websocketpp::exception& error) {
         std::cout << "exception: " << error.what() << std::endl;
         ok = false;
@@ -171,6 +196,9 @@ bool WsServer::run(const std::string& address, uint16_t port) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         endpoint_ = nullptr;
+        // A connection held while paused would otherwise keep itself (its handlers hold this
+        // state) past the endpoint.
+        for (const auto& [id, connection] : connections_) connection->heldWhilePaused.reset();
         connections_.clear();
         serviceThread_ = std::thread::id();
     }
@@ -234,7 +262,10 @@ void WsServer::opened(const std::weak_ptr<void>& handle) {
                 websocketpp::lib::error_code ignored;
                 if (endpoint_ != nullptr) {
                     auto paused = endpoint_->server.get_con_from_hdl(state->handle, ignored);
-                    if (!ignored) paused->pause_reading();
+                    if (!ignored) {
+                        paused->pause_reading();
+                        state->heldWhilePaused = paused;
+                    }
                 }
             }
             worker_->submit({state->id, std::move(payload), state});
@@ -250,7 +281,10 @@ void WsServer::closed(ConnectionId id) {
     size_t open = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        connections_.erase(id);
+        if (const auto found = connections_.find(id); found != connections_.end()) {
+            found->second->heldWhilePaused.reset();
+            connections_.erase(found);
+        }
         open = connections_.size();
         // Stopping, the last page gone: nothing is left to wait for.
         if (stopRequested_ && open == 0 && endpoint_ != nullptr) endpoint_->server.stop();
@@ -274,6 +308,7 @@ void WsServer::runRequest(ConnectionId from, std::string& text,
                 websocketpp::lib::error_code error;
                 auto resumed = endpoint_->server.get_con_from_hdl(connection->handle, error);
                 if (!error) resumed->resume_reading();
+                connection->heldWhilePaused.reset();
             });
         }
     }

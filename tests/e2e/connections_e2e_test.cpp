@@ -155,6 +155,44 @@ TEST_F(Connections, ALongCommandHoldsUpNeitherFramesNorNewPagesAndAnswersKeepThe
     EXPECT_TRUE(until(late, kDevCountReply));
 }
 
+TEST_F(Connections, APageThatSendsFarMoreRequestsThanWaitAtOnceGetsEveryAnswerInOrder) {
+    // The first answer takes a while, so that the service stops reading the page with nothing
+    // else under way on its connection.
+    const uint16_t port = start(R"({"camGetDevCount":[{"outInts":[2],"delayMs":300},{"outInts":[2]}]})");
+    ASSERT_NE(port, 0) << server_->standardError();
+    // Several times what the service reads ahead before it stops reading that page for a while.
+    const size_t requests = 5 * WsServer::kMaxWaitingRequests;
+    RawWsPeer page;
+    ASSERT_TRUE(page.connectTcp(port));
+    ASSERT_EQ(page.handshake(port), 101);
+    std::string burst;
+    for (size_t i = 0; i < requests; ++i)
+        burst += RawWsPeer::clientFrame(1, R"({"FuncName":"camGetDevCount","tag":")" + std::to_string(i) + R"("})");
+    ASSERT_TRUE(page.sendAll(burst));
+    for (size_t i = 0; i < requests; ++i) ASSERT_EQ(page.readText("", 20s), kDevCountReply) << i;
+}
+
+TEST_F(Connections, TwoHundredBackgroundMatchesStartFourWorkersAndAnswerTheRestBusyAtOnce) {
+    server_ = std::make_unique<ServerProcess>();  // the built-in library's face engine
+    const uint16_t port = server_->start();
+    ASSERT_NE(port, 0) << server_->standardError();
+    RawWsPeer page;
+    ASSERT_TRUE(page.connectTcp(port));
+    ASSERT_EQ(page.handshake(port), 101);
+    // Each start in a frame of its own, as a page sends them; a threshold no score reaches.
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(page.sendText(
+            R"({"FuncName":"camStartAsyMatchFaceBase64Video","argument":{"personFace":"QUJD","ldelayTime":400,"score":1000}})"));
+    size_t busy = 0, scores = 0;
+    for (int i = 0; i < 200; ++i) {
+        const std::optional<std::string> answer = page.readText("", 20s);
+        ASSERT_TRUE(answer) << "after " << i << " answers";
+        (*answer == R"({"FuncName":"camStartAsyMatchFaceBase64Video","result":"-1"})" ? busy : scores)++;
+    }
+    EXPECT_EQ(busy, 196u);
+    EXPECT_EQ(scores, 4u);
+}
+
 // A file whose Base64 answer is a few MiB.
 std::string bigFile(const ServerProcess& server, size_t bytes) {
     const std::string path = server.root().file("big.bin");

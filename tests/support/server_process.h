@@ -71,6 +71,8 @@ struct ServerOptions {
     std::optional<std::string> simulatorJson = std::string(R"({"cameras": {"simulated": false}})");
     // The file mode creation mask the process starts with; this process's own when none.
     std::optional<mode_t> umask = std::nullopt;
+    // The executable copied into bin/ (benchmarks compare another build's).
+    std::string executable = LENVARO_SERVER_EXECUTABLE;
 };
 
 class ServerProcess {
@@ -80,7 +82,7 @@ public:
     explicit ServerProcess(Options options = Options()) : options_(std::move(options)) {
         bin_ = root_.file("bin");
         mkdir(bin_.c_str(), 0700);
-        copyFile(LENVARO_SERVER_EXECUTABLE, bin_ + "/lenvaro-server", 0700);
+        copyFile(options_.executable, bin_ + "/lenvaro-server", 0700);
         copyFile(options_.library, bin_ + "/libpictavo.so", 0600);
         if (options_.configXml) {
             mkdir(root_.file("cfg").c_str(), 0700);

@@ -64,7 +64,7 @@ AtomicFile::AtomicFile(std::string path, FileAccess access, const std::string& t
 
     // Created with 0666 the system applies the umask itself, which is how a new document
     // should come out; private data starts at 0600 whatever the umask.
-    const mode_t creationMode = access == FileAccess::Private ? 0600 : 0666;
+    const mode_t creationMode = access == FileAccess::Private ? 0600 : access == FileAccess::Shared ? 0644 : 0666;
     const std::string base = "." + name.substr(0, kLongestKeptName) + ".";
     const std::string suffix = temporarySuffix.empty() ? ".part" : temporarySuffix;
     for (int attempt = 0; attempt < 64 && fd_ < 0; ++attempt) {
@@ -82,8 +82,8 @@ AtomicFile::AtomicFile(std::string path, FileAccess access, const std::string& t
         return;
     }
     int modeError = 0;
-    if (access == FileAccess::Private) {
-        if (::fchmod(fd_, 0600) != 0) modeError = errno;
+    if (access != FileAccess::Document) {
+        if (::fchmod(fd_, access == FileAccess::Private ? 0600 : 0644) != 0) modeError = errno;
     } else if (replacing && ::fchmod(fd_, keptMode) != 0) {
         modeError = errno;
     }

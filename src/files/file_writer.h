@@ -1,6 +1,6 @@
 // The one way the service and the built-in capture library write a file a page asked for
 // (captures, PDFs, recordings, OCR output, signatures, fingerprint images and features, card
-// templates and photos): the bytes go to a new file beside the target, are flushed to disk, and
+// templates and photos) or one of their own (a browser policy): the bytes go to a new file beside the target, are flushed to disk, and
 // only then is that file renamed over the target. A reader never sees half a file, a failure
 // never leaves one under the target's name, and every failure is reported.
 #pragma once
@@ -18,6 +18,9 @@ enum class FileAccess {
     // Biometric data (fingerprint images, features, card templates) and card photos: 0600,
     // readable by the user alone, also where it replaces a file others could read.
     Private,
+    // Files other programs must read whoever runs them (a browser's policy file): 0644,
+    // whatever the umask and whatever it replaces.
+    Shared,
 };
 
 // A new file beside `path` that becomes `path` on commit(). Until then the target is untouched;

@@ -49,7 +49,7 @@ private:
     mode_t previous_;
 };
 
-TEST(FileWriter, NewFilesFollowTheUmaskReplacedOnesKeepTheirModePrivateDataIsTheUsersAlone) {
+TEST(FileWriter, NewFilesFollowTheUmaskReplacedOnesKeepTheirModePrivateAndSharedOnesHaveTheirOwn) {
     struct Case {
         mode_t umask;
         mode_t newDocument;
@@ -76,7 +76,11 @@ TEST(FileWriter, NewFilesFollowTheUmaskReplacedOnesKeepTheirModePrivateDataIsThe
         EXPECT_TRUE(write(dir.file("feature.dat"), "new feature", FileAccess::Private));
         EXPECT_EQ(modeOf(dir.file("feature.dat")), 0600u);
 
-        EXPECT_EQ(entriesIn(dir.path()), 4u) << "no temporary file is left behind";
+        // What other programs must read is readable by all, whatever the umask.
+        EXPECT_TRUE(write(dir.file("policy.json"), "{}", FileAccess::Shared));
+        EXPECT_EQ(modeOf(dir.file("policy.json")), 0644u) << std::oct << c.umask;
+
+        EXPECT_EQ(entriesIn(dir.path()), 5u) << "no temporary file is left behind";
     }
 }
 

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
+#include <fstream>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -13,10 +15,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include "../recognition/page_painter.h"
+#include "../temp_dir.h"
 #include "camera_test_support.h"
 #include "document_photos.h"
 #include "files/jpeg_codec.h"
 #include "pictavo/camera/capture_pipeline.h"
+#include "pictavo/camera/frame_generator.h"
 #include "pictavo/camera/image_ops.h"
 #include "pictavo/camera/watermark.h"
 #include "pictavo/recognition/image_file.h"
@@ -307,6 +311,35 @@ TEST(Denoise, TakesTheGrainOutAndKeepsEdges) {
         EXPECT_GT(raster.mat().at<cv::Vec3b>(y, 93)[0], 170);
         EXPECT_LT(raster.mat().at<cv::Vec3b>(y, 96)[0], 60);
     }
+}
+
+TEST(SimulatedCamera, ShowsAPhotoExactlyAsItIs) {
+    // A photo of the frame's own size comes out pixel for pixel, at any time: no clock or mark
+    // is drawn over it, so the pipeline sees the photo.
+    const DocumentPhoto photo =
+        pictavo_test::makePhoto(pictavo_test::singleDocumentPhotos(cv::Size(640, 480))[5]);
+    pictavo_test::TempDir dir;
+    const std::string path = dir.file("desk.jpg");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(photo.jpeg.data()), static_cast<long>(photo.jpeg.size()));
+    }
+    std::vector<std::string> problems;
+    ImageScene scene({path}, problems);
+    ASSERT_EQ(scene.pages(), 1u);
+    const Frame expected = pictavo_test::frameOf(photo.bgr);
+    Frame frame;
+    const auto now = std::chrono::system_clock::now();
+    for (auto at : {now, now + std::chrono::milliseconds(1234), now + std::chrono::hours(5)}) {
+        scene.render(frame, {photo.bgr.cols, photo.bgr.rows}, at);
+        ASSERT_EQ(frame.pixels.size(), expected.pixels.size());
+        EXPECT_TRUE(frame.pixels == expected.pixels);
+    }
+    // Smaller frames hold the whole photo, fitted.
+    scene.render(frame, {800, 480}, now);
+    EXPECT_EQ(frame.width, 800);
+    const uint8_t* centre = frame.row(240) + 3 * 400;
+    EXPECT_GT(centre[0] + centre[1] + centre[2], 0);
 }
 
 }  // namespace

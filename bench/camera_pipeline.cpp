@@ -9,7 +9,6 @@
 //      real V4L2 frame path (the V4L2 tests' scripted device fed with a recorded frame).
 // Usage: bench_camera_pipeline [rounds]. Build Release to measure.
 #include <linux/videodev2.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +27,7 @@
 #include "pictavo/camera/v4l2_camera.h"
 #include "pictavo/camera/v4l2_frame_converter.h"
 #include "pictavo/status.h"
+#include "process_cpu.h"
 #include "v4l2_fake_device.h"
 
 // jpeglib.h needs FILE and size_t declared first.
@@ -113,18 +113,10 @@ void bareDecode(const std::vector<uint8_t>& jpeg, int denominator, std::vector<u
     jpeg_destroy_decompress(&info);
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool ignoreFrame(uint8_t*, int, int, int) { return true; }
 
 // A 5 MP Motion-JPEG camera on the scripted V4L2 device, fed `frame` at 15 fps for `seconds`,
 // with a preview callback registered: the library's share of one core.
-double previewCpuShare(const std::vector<uint8_t>& frame, int seconds) {
+double previewCpuShare(const std::vector<uint8_t>& frame, int seconds, int previewWidth) {
     auto io = std::make_shared<pictavo_test::FakeV4l2Io>();
     auto device = std::make_shared<pictavo_test::FakeV4l2Device>();
     device->formats = {{V4L2_PIX_FMT_MJPEG, {{2592, 1944}}}};
@@ -139,7 +131,7 @@ double previewCpuShare(const std::vector<uint8_t>& frame, int seconds) {
     }
     std::vector<std::unique_ptr<Camera>> cameras;
     cameras.push_back(std::make_unique<V4l2Camera>(node, io));
-    CameraFamily family(std::move(cameras));
+    CameraFamily family(std::move(cameras), nullptr, previewWidth);
     family.setPreviewCallback(0, ignoreFrame);
     if (family.open(0, 0, {2592, 1944}) != kOk || !device->waitStreaming()) return -1;
     const auto period = std::chrono::microseconds(1000000 / 15);
@@ -153,11 +145,11 @@ double previewCpuShare(const std::vector<uint8_t>& frame, int seconds) {
         }
     };
     feedUntil(Clock::now() + std::chrono::milliseconds(500));
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = processCpuSeconds();
     const auto start = Clock::now();
     feedUntil(start + std::chrono::seconds(seconds));
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = processCpuSeconds() - cpuBefore;
     family.close(0);
     return 100.0 * cpu / wall;
 }
@@ -233,8 +225,12 @@ int main(int argc, char** argv) {
             },
             1.2);
 
-    const double share = previewCpuShare(photo.jpeg, 5);
-    std::printf("%-44s %5.1f %% of one core  (goal <= 10 %%: %s)\n",
-                "5 MP MJPEG camera previewing at 15 fps", share, share <= 10 ? "met" : "MISSED");
+    for (int previewWidth : {kDefaultPreviewWidth, 648, 0}) {
+        const double share = previewCpuShare(photo.jpeg, 5, previewWidth);
+        std::printf("5 MP MJPEG camera at 15 fps, preview width %4d (1/%d): %5.1f %% of one core"
+                    "  (goal <= 10 %%: %s)\n",
+                    previewWidth, previewScale(2592, 1944, previewWidth), share,
+                    share <= 10 ? "met" : "MISSED");
+    }
     return 0;
 }

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
+#include <atomic>
+
 #include <opencv2/imgproc.hpp>
 
 #include "document_photos.h"
 #include "files/jpeg_codec.h"
+#include "pictavo/camera/camera_stream.h"
 #include "pictavo/camera/frame_decoding.h"
+#include "pictavo/status.h"
 #include "pictavo/camera/v4l2_frame_converter.h"
 
 namespace {
@@ -261,6 +265,53 @@ TEST(FrameDecoding, PreviewScaleGivesThePreviewAFullFrameWouldGive) {
                       servicePreview(c.width, c.height, c.previewWidth));
         }
     }
+}
+
+std::atomic<int> previewWidthSeen{0}, previewHeightSeen{0};
+bool notePreview(uint8_t*, int width, int height, int) {
+    previewWidthSeen.store(width);
+    previewHeightSeen.store(height);
+    return true;
+}
+
+TEST(FrameDecoding, AStreamPreviewsJpegFramesAtTheirScaleAndCapturesThemWhole) {
+    pictavo::CameraStream stream(15, 640);
+    stream.started();
+    stream.setPreviewCallback(notePreview);
+    const auto deliver = [&] {
+        Frame frame;
+        frame.width = 1296;
+        frame.height = 968;
+        frame.jpeg = photo().jpeg;
+        stream.onFrame(frame);
+    };
+    deliver();
+    // 1296 wide at 640: the service's step is 2, so the frame is decoded at half size.
+    EXPECT_EQ(previewWidthSeen.load(), 648);
+    EXPECT_EQ(previewHeightSeen.load(), 484);
+    // A capture decodes the newest frame as it came, whole.
+    Frame latest;
+    ASSERT_EQ(stream.latestFrame(latest), pictavo::kOk);
+    Frame whole;
+    ASSERT_TRUE(pictavo::decodeFrame(photo().jpeg, 1, false, whole));
+    EXPECT_EQ(latest.width, 1296);
+    EXPECT_TRUE(latest.pixels == whole.pixels);
+    EXPECT_EQ(latest.jpeg, photo().jpeg) << "kept for captures that change no pixel";
+    // With a custom crop rectangle the preview is marked in frame pixels: full frames.
+    ASSERT_EQ(stream.applyOption(pictavo::image_option::CropRect{10, 10, 400, 300}), pictavo::kOk);
+    deliver();
+    EXPECT_EQ(previewWidthSeen.load(), 1296);
+    EXPECT_EQ(previewHeightSeen.load(), 968);
+    // A damaged frame is dropped, the last good one kept.
+    Frame damaged;
+    damaged.width = 1296;
+    damaged.height = 968;
+    damaged.jpeg.assign(photo().jpeg.begin(), photo().jpeg.begin() + 200);
+    previewWidthSeen.store(0);
+    stream.onFrame(damaged);
+    EXPECT_EQ(previewWidthSeen.load(), 0);
+    ASSERT_EQ(stream.latestFrame(latest), pictavo::kOk);
+    EXPECT_TRUE(latest.pixels == whole.pixels);
 }
 
 }  // namespace

@@ -180,6 +180,8 @@ std::string readCameraSettings(const Json::Value& section, const std::string& di
             settings.real = section[key].asBool();
         } else if (key == "frameRate") {
             error = readInteger(section, "frameRate", 1, 60, settings.frameRate);
+        } else if (key == "previewWidth") {
+            error = readInteger(section, "previewWidth", 0, 16384, settings.previewWidth);
         } else if (key == "pageTurnSeconds") {
             error = readInteger(section, "pageTurnSeconds", 1, 3600, settings.pageTurnSeconds);
         } else if (key == "document") {

@@ -26,6 +26,7 @@ Devices findDevices(const Config& config) {
     // Real (V4L2) cameras are scanned for on every device count and listed first; the simulated
     // ones follow unless the configuration turns them off.
     if (config.familyEnabled("camera")) {
+        devices.previewWidth = config.cameraSettings().previewWidth;
         if (config.cameraSettings().real)
             devices.cameraScanner = makeV4l2Scanner(v4l2Root(), systemV4l2Io());
         std::vector<std::string> problems;
@@ -73,7 +74,8 @@ Devices findDevices(const Config& config) {
 }
 
 Registry::Registry(Devices devices)
-    : cameras_(std::move(devices.cameras), std::move(devices.cameraScanner)),
+    : cameras_(std::move(devices.cameras), std::move(devices.cameraScanner),
+               devices.previewWidth),
       cardReader_(orNone<NoCardReader>(std::move(devices.cardReader))),
       icCardReader_(orNone<NoIcCardReader>(std::move(devices.icCardReader))),
       fingerprintSensor_(orNone<NoFingerprintSensor>(std::move(devices.fingerprintSensor))),

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include <opencv2/imgproc.hpp>
+
 #include "files/jpeg_codec.h"
 #include "pictavo/imaging/bmp_codec.h"
 #include "pictavo/imaging/png_codec.h"
@@ -144,11 +146,11 @@ int decodePicture(const std::vector<uint8_t>& bytes, Picture& picture) {
 }
 
 void expandToRgb(Picture& picture) {
-    if (picture.components != 1) return;
+    if (picture.components != 1 || picture.pixels.empty()) return;
     std::vector<uint8_t> rgb(picture.pixels.size() * 3);
-    for (size_t i = 0; i < picture.pixels.size(); ++i) {
-        rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = picture.pixels[i];
-    }
+    const cv::Mat grey(picture.height, picture.width, CV_8UC1, picture.pixels.data());
+    cv::Mat colour(picture.height, picture.width, CV_8UC3, rgb.data());
+    cv::cvtColor(grey, colour, cv::COLOR_GRAY2RGB);
     picture.pixels = std::move(rgb);
     picture.components = 3;
 }

@@ -17,6 +17,9 @@ bool gone(int error) { return error == ENODEV || error == ENOENT || error == ENX
 // A driver that keeps failing to hand out frames without saying it is gone is treated as gone
 // after this many failures in a row, rather than spinning.
 constexpr int kMaxFailuresInRow = 50;
+// A stream that fails again right after being restarted, this many times without a frame in
+// between, will not recover by itself: the camera is given up as lost.
+constexpr int kMaxRestartsInRow = 3;
 
 v4l2_buffer mmapBuffer(unsigned index = 0) {
     v4l2_buffer buffer{};
@@ -165,6 +168,7 @@ struct V4l2Camera::Session {
     int width = 0;
     int height = 0;
     uint32_t bytesPerLine = 0;
+    YuvEncoding encoding;  // range and matrix of Y'CbCr frames, as the driver states them
     // The capture thread's own.
     V4l2FrameConverter converter;
     Frame frame;
@@ -269,6 +273,7 @@ int V4l2Camera::startSession(int mediaType, Resolution size) {
         format.fmt.pix.height > 16384)
         return kNotSupported;
     session->pixelFormat = wanted;
+    session->encoding = yuvEncodingOf(format.fmt.pix);
     session->width = static_cast<int>(format.fmt.pix.width);
     session->height = static_cast<int>(format.fmt.pix.height);
     session->bytesPerLine = format.fmt.pix.bytesperline;
@@ -381,16 +386,41 @@ int V4l2Camera::control(const DeviceControl& control) {
     return std::visit(ControlVisitor{*handle}, control);
 }
 
+bool V4l2Camera::restartStream(Session& session) {
+    V4l2Handle& handle = *session.handle;
+    // Stopping the stream clears the driver's error and hands every buffer back to us; all of
+    // them go to the driver again before the stream restarts.
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (handle.control(VIDIOC_STREAMOFF, &type) != 0) return false;
+    for (unsigned i = 0; i < session.buffers.size(); ++i) {
+        v4l2_buffer buffer = mmapBuffer(i);
+        if (handle.control(VIDIOC_QBUF, &buffer) != 0) return false;
+    }
+    if (handle.control(VIDIOC_STREAMON, &type) != 0) return false;
+    restarts_.fetch_add(1);
+    return true;
+}
+
 void V4l2Camera::run(Session* session) {
     V4l2Handle& handle = *session->handle;
     int failuresInRow = 0;
+    int restartsInRow = 0;
     const auto lose = [this] {
         lost_.store(true);
         FrameSink* sink = sink_.load();
         if (sink != nullptr) sink->onDeviceLost();
     };
+    // The driver's stream failed while the device is still there (a transfer error, say): every
+    // DQBUF answers EIO until the stream is stopped. It is restarted, a few times at most.
+    const auto recover = [&] {
+        return ++restartsInRow <= kMaxRestartsInRow && restartStream(*session);
+    };
     while (!stop_.load()) {
         const int ready = handle.waitReadable(kPollMs);
+        if (ready == -EIO) {
+            if (!recover()) return lose();
+            continue;
+        }
         if (ready < 0) return lose();
         if (ready == 0) continue;
 
@@ -405,7 +435,11 @@ void V4l2Camera::run(Session* session) {
             if (error == EAGAIN) break;
             if (error != 0) {
                 if (gone(error)) return lose();
-                ++failuresInRow;
+                if (error == EIO) {
+                    if (!recover()) return lose();
+                } else {
+                    ++failuresInRow;
+                }
                 break;
             }
             if (have) {
@@ -421,8 +455,13 @@ void V4l2Camera::run(Session* session) {
             continue;
         }
         failuresInRow = 0;
-        if ((newest.flags & V4L2_BUF_FLAG_ERROR) == 0 && newest.index < session->buffers.size())
+        if ((newest.flags & V4L2_BUF_FLAG_ERROR) == 0 && newest.index < session->buffers.size()) {
             deliver(*session, newest.index, newest.bytesused);
+            restartsInRow = 0;
+        } else {
+            // The driver says this buffer's picture is damaged: it is given back unseen.
+            damaged_.fetch_add(1);
+        }
         const int requeued = handle.control(VIDIOC_QBUF, &newest);
         if (gone(requeued)) return lose();
     }
@@ -435,7 +474,8 @@ void V4l2Camera::deliver(Session& session, unsigned index, uint32_t bytesUsed) {
     // memory say, is skipped.
     try {
         if (!session.converter.convert(session.pixelFormat, session.width, session.height,
-                                       session.bytesPerLine, buffer.data(), size, session.frame))
+                                       session.bytesPerLine, buffer.data(), size, session.frame,
+                                       session.encoding))
             return;
         // Counted before the hand-over, so whoever the sink wakes already sees the count.
         delivered_.fetch_add(1);

@@ -59,12 +59,16 @@ V4l2FrameConverter::~V4l2FrameConverter() {
 
 bool V4l2FrameConverter::convert(uint32_t pixelFormat, int width, int height,
                                  uint32_t bytesPerLine, const uint8_t* bytes, size_t size,
-                                 Frame& frame) {
+                                 Frame& frame, const YuvEncoding& encoding) {
     if (bytes == nullptr || size == 0) return false;
     if (isJpeg(pixelFormat)) return convertJpeg(bytes, size, frame);
     if (!convertibleFormat(pixelFormat) || width <= 0 || height <= 0 ||
         static_cast<size_t>(width) * static_cast<size_t>(height) > kMaxPixels)
         return false;
+    // libv4lconvert reads every Y'CbCr frame as full-range luma, with chroma factors that differ
+    // between its packed and planar paths: a limited-range camera would show grey blacks.
+    if (isYuvFormat(pixelFormat))
+        return convertYuvFrame(pixelFormat, width, height, bytesPerLine, bytes, size, encoding, frame);
     return convertRaw(pixelFormat, width, height, bytesPerLine, bytes, size, frame);
 }
 

@@ -1,6 +1,6 @@
 // Turns the bytes of one V4L2 frame into the B,G,R bottom-up layout every camera delivers:
-// JPEG frames through the shared JPEG codec (libjpeg-turbo), the uncompressed formats through
-// libv4lconvert. No colour arithmetic of our own.
+// JPEG frames through the shared JPEG codec (libjpeg-turbo), Y'CbCr and grey frames with the
+// range and matrix the driver states (v4l2_yuv), the RGB formats through libv4lconvert.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pictavo/camera/camera.h"
+#include "pictavo/camera/v4l2_yuv.h"
 
 struct v4lconvert_data;
 
@@ -22,11 +23,13 @@ class V4l2FrameConverter {
     V4l2FrameConverter& operator=(const V4l2FrameConverter&) = delete;
 
     // `bytes` holds one frame of `pixelFormat` (V4L2_PIX_FMT_...) as the driver filled it:
-    // `width` x `height` pixels, uncompressed rows `bytesPerLine` apart. On success `frame`
-    // holds the picture (its pixel buffer reused when large enough). False for a frame that is
-    // short, damaged or of a format that cannot be converted; `frame` may then hold anything.
+    // `width` x `height` pixels, uncompressed rows `bytesPerLine` apart; Y'CbCr read with
+    // `encoding` (the range and matrix the driver stated). On success `frame` holds the picture
+    // (its pixel buffer reused when large enough). False for a frame that is short, damaged or
+    // of a format that cannot be converted; `frame` may then hold anything.
     bool convert(uint32_t pixelFormat, int width, int height, uint32_t bytesPerLine,
-                 const uint8_t* bytes, size_t size, Frame& frame);
+                 const uint8_t* bytes, size_t size, Frame& frame,
+                 const YuvEncoding& encoding = YuvEncoding());
 
   private:
     bool convertJpeg(const uint8_t* bytes, size_t size, Frame& frame);

@@ -255,6 +255,42 @@ TEST(V4l2Camera, UnpluggedWhileStreamingStopsTheThreadAndClosesPromptly) {
     EXPECT_EQ(rig.device->mappings(), 0);
 }
 
+TEST(V4l2Camera, AStreamingErrorRestartsTheStreamAndDamagedFramesAreSkipped) {
+    Rig rig;
+    ASSERT_EQ(rig.camera->open(0, {64, 32}), pictavo::kOk);
+    ASSERT_TRUE(rig.device->waitStreaming());
+    // A buffer the driver marks as damaged never reaches the consumer.
+    ASSERT_TRUE(rig.device->produce(rig.frame(64, 32), V4L2_BUF_FLAG_ERROR));
+    ASSERT_TRUE(rig.device->waitRequeued(1));
+    EXPECT_EQ(rig.camera->framesDamaged(), 1u);
+    EXPECT_EQ(rig.sink.frames().size(), 0u);
+
+    rig.device->failStream();
+    for (int i = 0; i < 300 && rig.device->streamOns() < 2; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(rig.device->streamOns(), 2);
+    ASSERT_TRUE(rig.device->waitStreaming());
+    ASSERT_TRUE(rig.device->produce(rig.frame(64, 32)));
+    ASSERT_TRUE(rig.sink.waitFor(1));
+    EXPECT_FALSE(rig.camera->lost());
+    EXPECT_EQ(rig.camera->streamRestarts(), 1u);
+    EXPECT_EQ(rig.camera->close(), pictavo::kOk);
+    EXPECT_EQ(rig.device->mappings(), 0);
+}
+
+TEST(V4l2Camera, AStreamThatCannotBeRestartedIsLost) {
+    Rig rig;
+    ASSERT_EQ(rig.camera->open(0, {64, 32}), pictavo::kOk);
+    ASSERT_TRUE(rig.device->waitStreaming());
+    rig.device->busyOn = VIDIOC_STREAMON;
+    rig.device->failStream();
+    for (int i = 0; i < 300 && !rig.sink.lost.load(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(rig.sink.lost.load());
+    EXPECT_TRUE(rig.camera->lost());
+    rig.device->busyOn = 0;
+    EXPECT_EQ(rig.camera->close(), pictavo::kOk);
+    EXPECT_EQ(rig.device->openHandles(), 0);
+}
+
 TEST(V4l2Camera, ControlsMapToV4l2AndMissingOnesAreNotSupported) {
     Rig rig;
     auto& c = rig.device->controls;

@@ -29,6 +29,57 @@ v4l2_buffer mmapBuffer(unsigned index = 0) {
     return buffer;
 }
 
+// The preview and captures gain nothing from more frames than this; each one costs a
+// conversion and a JPEG.
+constexpr uint32_t kMaxFramesPerSecond = 30;
+
+// Sets the fastest frame rate the driver offers for the format and size, up to
+// kMaxFramesPerSecond. Drivers keep whatever rate was set last (by another program, or for
+// another size: vivid lowers it for large sizes and keeps it lowered), so it is set at every
+// start. Nothing changes where the driver cannot say or set a rate.
+void chooseFrameRate(V4l2Handle& handle, uint32_t pixelFormat, uint32_t width, uint32_t height) {
+    v4l2_streamparm parameters{};
+    parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (handle.control(VIDIOC_G_PARM, &parameters) != 0 ||
+        (parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) == 0)
+        return;
+    // The chosen interval as a fraction of a second: `numerator` / `denominator`.
+    v4l2_fract best{0, 0};
+    const auto faster = [](v4l2_fract a, v4l2_fract b) {  // a is a shorter interval than b
+        return static_cast<uint64_t>(a.numerator) * b.denominator <
+               static_cast<uint64_t>(b.numerator) * a.denominator;
+    };
+    const v4l2_fract fastestWanted{1, kMaxFramesPerSecond};
+    for (uint32_t index = 0; index < 64; ++index) {
+        v4l2_frmivalenum interval{};
+        interval.index = index;
+        interval.pixel_format = pixelFormat;
+        interval.width = width;
+        interval.height = height;
+        if (handle.control(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
+        if (interval.type != V4L2_FRMIVAL_TYPE_DISCRETE) {
+            // A range: its shortest interval, or the wanted rate when that lies inside it.
+            const v4l2_frmival_stepwise& range = interval.stepwise;
+            if (range.min.numerator == 0 || range.min.denominator == 0) break;
+            if (!faster(range.min, fastestWanted)) {
+                best = range.min;
+            } else if (faster(range.max, fastestWanted)) {
+                best = range.max;
+            } else {
+                best = fastestWanted;
+            }
+            break;
+        }
+        const v4l2_fract offered = interval.discrete;
+        if (offered.numerator == 0 || offered.denominator == 0 || faster(offered, fastestWanted))
+            continue;
+        if (best.denominator == 0 || faster(offered, best)) best = offered;
+    }
+    if (best.denominator == 0) return;
+    parameters.parm.capture.timeperframe = best;
+    handle.control(VIDIOC_S_PARM, &parameters);
+}
+
 // ---- controls -------------------------------------------------------------------------------
 
 // A control the device offers and may be set now; false when it has none (or it is disabled).
@@ -277,6 +328,7 @@ int V4l2Camera::startSession(int mediaType, Resolution size) {
     session->width = static_cast<int>(format.fmt.pix.width);
     session->height = static_cast<int>(format.fmt.pix.height);
     session->bytesPerLine = format.fmt.pix.bytesperline;
+    chooseFrameRate(handle, wanted, format.fmt.pix.width, format.fmt.pix.height);
 
     v4l2_requestbuffers request{};
     request.count = kBuffers;

@@ -129,17 +129,23 @@ bool convertYuvFrame(uint32_t pixelFormat, int width, int height, uint32_t bytes
         uint8_t* out = frame.row(static_cast<int>(y));
         const uint8_t* row = bytes + stride * y;
         switch (shape.layout) {
-            case Layout::kPacked:
-                for (size_t x = 0; x < w; ++x, out += 3) {
-                    const uint8_t* pair = row + (x / 2) * 4;
-                    factors.pixel(pair[shape.yAt + 2 * (x % 2)], pair[shape.uAt], pair[shape.vAt], out);
+            case Layout::kPacked: {
+                // Two pixels share one chroma pair.
+                const int y0 = shape.yAt, y1 = shape.yAt + 2, u = shape.uAt, v = shape.vAt;
+                for (size_t x = 0; x < w; x += 2, out += 6) {
+                    const uint8_t* pair = row + x * 2;
+                    factors.pixel(pair[y0], pair[u], pair[v], out);
+                    if (x + 1 < w) factors.pixel(pair[y1], pair[u], pair[v], out + 3);
                 }
                 break;
+            }
             case Layout::kSemiPlanar: {
                 const uint8_t* chroma = chromaPlane + stride * (y / 2);
-                for (size_t x = 0; x < w; ++x, out += 3) {
-                    const uint8_t* pair = chroma + (x / 2) * 2;
-                    factors.pixel(row[x], pair[shape.uAt], pair[shape.vAt], out);
+                const int u = shape.uAt, v = shape.vAt;
+                for (size_t x = 0; x < w; x += 2, out += 6) {
+                    const uint8_t* pair = chroma + x;
+                    factors.pixel(row[x], pair[u], pair[v], out);
+                    if (x + 1 < w) factors.pixel(row[x + 1], pair[u], pair[v], out + 3);
                 }
                 break;
             }

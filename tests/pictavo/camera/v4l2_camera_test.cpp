@@ -178,6 +178,17 @@ TEST(V4l2Camera, OpenChecksTheListAndRenegotiates) {
     EXPECT_EQ(rig.device->openHandles(), 0);
 }
 
+TEST(V4l2Camera, EachStartAsksForTheFastestRateUpToThirtyFrames) {
+    Rig rig;
+    rig.device->formats[0].framesPerSecond = {5, 60, 15, 30};
+    rig.device->formats[1].framesPerSecond = {15, 5};
+    ASSERT_EQ(rig.camera->open(0, {64, 32}), pictavo::kOk);
+    EXPECT_EQ(rig.device->framesPerSecond(), 30u);
+    ASSERT_EQ(rig.camera->setMediaType(1), pictavo::kOk);
+    EXPECT_EQ(rig.device->framesPerSecond(), 15u);
+    rig.camera->close();
+}
+
 TEST(V4l2Camera, ARenegotiationTheDeviceRefusesSaysNoFrameWillCome) {
     Rig rig;
     ASSERT_EQ(rig.camera->open(0, {64, 32}), pictavo::kOk);

@@ -27,6 +27,7 @@ struct FakeFormat {
     std::vector<std::pair<uint32_t, uint32_t>> sizes;  // discrete, in the driver's order
     bool stepwise = false;
     v4l2_frmsize_stepwise range{};
+    std::vector<uint32_t> framesPerSecond{};  // discrete rates, every size; none: no rate control
 };
 
 struct FakeControl {
@@ -93,6 +94,11 @@ class FakeV4l2Device {
     v4l2_pix_format format() const { std::lock_guard<std::mutex> l(mutex_); return format_; }
     int32_t controlValue(uint32_t id) const { std::lock_guard<std::mutex> l(mutex_); return controls.at(id).value; }
     int streamOns() const { std::lock_guard<std::mutex> l(mutex_); return streamOns_; }
+    // The frame rate set with VIDIOC_S_PARM; 0 before any.
+    uint32_t framesPerSecond() const {
+        std::lock_guard<std::mutex> l(mutex_);
+        return interval_.numerator == 0 ? 0 : interval_.denominator / interval_.numerator;
+    }
 
     // --- the node's side, for FakeHandle ---
     void opened() { std::lock_guard<std::mutex> l(mutex_); ++openHandles_; }
@@ -211,6 +217,24 @@ class FakeV4l2Device {
                 queued_.clear();
                 done_.clear();
                 return 0;
+            case VIDIOC_ENUM_FRAMEINTERVALS: {
+                auto* interval = static_cast<v4l2_frmivalenum*>(argument);
+                const FakeFormat* format = find(interval->pixel_format);
+                if (format == nullptr || interval->index >= format->framesPerSecond.size()) return EINVAL;
+                interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                interval->discrete = {1, format->framesPerSecond[interval->index]};
+                return 0;
+            }
+            case VIDIOC_G_PARM:
+            case VIDIOC_S_PARM: {
+                auto* parameters = static_cast<v4l2_streamparm*>(argument);
+                const FakeFormat* format = find(format_.pixelformat);
+                if (format == nullptr || format->framesPerSecond.empty()) return ENOTTY;
+                if (request == VIDIOC_S_PARM) interval_ = parameters->parm.capture.timeperframe;
+                parameters->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+                parameters->parm.capture.timeperframe = interval_;
+                return 0;
+            }
             case VIDIOC_QUERYCTRL: {
                 auto* q = static_cast<v4l2_queryctrl*>(argument);
                 const auto it = controls.find(q->id);
@@ -273,6 +297,7 @@ class FakeV4l2Device {
     std::deque<unsigned> queued_;  // waiting to be filled
     std::deque<unsigned> done_;    // filled, waiting for DQBUF
     v4l2_pix_format format_{};
+    v4l2_fract interval_{0, 0};
     bool streaming_ = false;
     bool unplugged_ = false;
     bool streamError_ = false;

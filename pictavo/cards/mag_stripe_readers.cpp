@@ -349,6 +349,7 @@ void MagStripeReaders::readEvents(Reader& reader) {
                 // next report belong to the lost stretch; then the modifiers are read back.
                 reader.decoder.markBroken();
                 reader.skippingToReport = true;
+                overflows_.fetch_add(1);
                 reader.lastKey = Clock::now();
                 continue;
             }

@@ -58,8 +58,10 @@ class MagStripeReaders {
     // swipe could not be read whole (events lost, the reader pulled out, no card data).
     int read(MagStripeTracks& tracks);
 
-    // Swipes that ended, whole or not; for the tests.
+    // Swipes that ended, whole or not, and the times the kernel dropped a reader's events
+    // because they were not read in time; for the tests.
     uint64_t swipes() const;
+    uint64_t overflows() const { return overflows_.load(); }
 
   private:
     struct Reader;
@@ -95,6 +97,7 @@ class MagStripeReaders {
     uint64_t swipeCount_ = 0;
 
     std::atomic<bool> everAttached_{false};
+    std::atomic<uint64_t> overflows_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -10,15 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <system_error>
 
 #include "pictavo/cards/card_settings.h"
+#include "pictavo/device_files.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -34,26 +33,6 @@ bool matches(const std::string& pattern, const std::string& text) {
 }
 
 bool isByIdPattern(const std::string& pattern) { return pattern.rfind(kByIdPrefix, 0) == 0; }
-
-// "event12": 12; -1 for other names.
-int eventNumber(const std::string& name) {
-    if (name.rfind("event", 0) != 0 || name.size() == 5 || name.size() > 10) return -1;
-    int number = 0;
-    for (size_t i = 5; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return -1;
-        number = number * 10 + (name[i] - '0');
-    }
-    return number;
-}
-
-std::string firstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!in || !std::getline(in, line)) return "";
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-    if (line.size() > 256) line.resize(256);
-    return line;
-}
 
 bool testBit(const uint8_t* bits, unsigned bit) { return (bits[bit / 8] >> (bit % 8)) & 1; }
 
@@ -86,7 +65,7 @@ std::vector<MagStripeCandidate> findMagStripeCandidates(const std::string& root,
                                                         const std::vector<std::string>& patterns) {
     std::vector<std::pair<int, MagStripeCandidate>> found;
     const auto add = [&](const std::string& eventName, const std::string& name) {
-        const int number = eventNumber(eventName);
+        const int number = deviceNodeNumber(eventName, "event");
         if (number < 0) return;
         for (const auto& entry : found)
             if (entry.second.eventName == eventName) return;
@@ -96,8 +75,8 @@ std::vector<MagStripeCandidate> findMagStripeCandidates(const std::string& root,
     const fs::path classDir = fs::path(root) / "sys" / "class" / "input";
     for (fs::directory_iterator it(classDir, error), end; !error && it != end; it.increment(error)) {
         const std::string eventName = it->path().filename().string();
-        if (eventNumber(eventName) < 0) continue;
-        const std::string name = firstLine(it->path() / "device" / "name");
+        if (deviceNodeNumber(eventName, "event") < 0) continue;
+        const std::string name = readSysfsAttribute(it->path() / "device" / "name");
         if (name.empty()) continue;
         for (const std::string& pattern : patterns) {
             if (!isByIdPattern(pattern) && matches(pattern, name)) {
@@ -117,7 +96,7 @@ std::vector<MagStripeCandidate> findMagStripeCandidates(const std::string& root,
         const std::string eventName = target.filename().string();
         for (const std::string& pattern : patterns) {
             if (isByIdPattern(pattern) && matches(pattern, link)) {
-                add(eventName, firstLine(classDir / eventName / "device" / "name"));
+                add(eventName, readSysfsAttribute(classDir / eventName / "device" / "name"));
                 break;
             }
         }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "../pictavo/cards/us_keystrokes.h"
+#include "files/jpeg_codec.h"
 
 namespace lenvaro_devices {
 
@@ -168,6 +169,16 @@ int colourBarsError(int width, int height, Pixel pixel, std::string* report = nu
         }
     }
     return worst;
+}
+
+// The same for a decoded JPEG (R, G, B rows, top first).
+inline int jpegBarsError(const lenvaro::jpeg::Image& image, std::string* report = nullptr) {
+    return colourBarsError(
+        image.width, image.height,
+        [&](int x, int y, int c) {
+            return image.pixels[(static_cast<size_t>(y) * image.width + x) * 3 + c];
+        },
+        report);
 }
 
 // A USB keyboard made through uinput, typing as a stripe reader does.

@@ -18,15 +18,6 @@ using namespace std::chrono_literals;
 using lenvaro::testing::ServerProcess;
 using lenvaro::testing::WsTestClient;
 
-int imageBarsError(const lenvaro::jpeg::Image& image, std::string* report) {
-    return colourBarsError(
-        image.width, image.height,
-        [&](int x, int y, int c) {
-            return image.pixels[(static_cast<size_t>(y) * image.width + x) * 3 + c];
-        },
-        report);
-}
-
 class VividService : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -91,7 +82,7 @@ TEST_F(VividService, APageSeesThePreviewAndCapturesWhatVividDrew) {
     ASSERT_EQ(frame->height, 240);
     std::string means;
     // The preview is decimated and encoded at quality 70: a little more room than a capture.
-    EXPECT_LE(imageBarsError(*frame, &means), 12) << "bar means: " << means;
+    EXPECT_LE(jpegBarsError(*frame, &means), 8) << "bar means: " << means;
 
     const std::string file = server_->tmp() + "/capture.jpg";
     EXPECT_EQ(call(R"({"FuncName":"camCaptureImageFile","argument":{"filePath":")" + file + R"("}})"),
@@ -101,7 +92,7 @@ TEST_F(VividService, APageSeesThePreviewAndCapturesWhatVividDrew) {
     EXPECT_EQ(captured.width, 640);
     EXPECT_EQ(captured.height, 480);
     means.clear();
-    EXPECT_LE(imageBarsError(captured, &means), 10) << "bar means: " << means;
+    EXPECT_LE(jpegBarsError(captured, &means), 6) << "bar means: " << means;
 }
 
 TEST_F(VividService, ADisconnectMidStreamFailsCapturesUntilTheCameraIsBack) {

@@ -489,10 +489,18 @@ void V4l2Camera::run(Session* session) {
                 if (gone(error)) return lose();
                 if (error == EIO) {
                     if (!recover()) return lose();
+                    have = false;  // the restart gave every buffer to the driver again
                 } else {
                     ++failuresInRow;
                 }
                 break;
+            }
+            // A buffer the driver marks as damaged goes straight back, unseen; an older good
+            // one stays the newest.
+            if ((buffer.flags & V4L2_BUF_FLAG_ERROR) != 0 || buffer.index >= session->buffers.size()) {
+                damaged_.fetch_add(1);
+                if (gone(handle.control(VIDIOC_QBUF, &buffer))) return lose();
+                continue;
             }
             if (have) {
                 const int requeued = handle.control(VIDIOC_QBUF, &newest);
@@ -507,13 +515,8 @@ void V4l2Camera::run(Session* session) {
             continue;
         }
         failuresInRow = 0;
-        if ((newest.flags & V4L2_BUF_FLAG_ERROR) == 0 && newest.index < session->buffers.size()) {
-            deliver(*session, newest.index, newest.bytesused);
-            restartsInRow = 0;
-        } else {
-            // The driver says this buffer's picture is damaged: it is given back unseen.
-            damaged_.fetch_add(1);
-        }
+        deliver(*session, newest.index, newest.bytesused);
+        restartsInRow = 0;
         const int requeued = handle.control(VIDIOC_QBUF, &newest);
         if (gone(requeued)) return lose();
     }

@@ -208,6 +208,7 @@ TEST_F(MagStripeDevice, TheLibraryAnswersTheMagneticCardFromAReader) {
     untouched.fill(0xAA);
     EXPECT_EQ(camGetMagCard(untouched.data()), pictavo::kFailed);
     EXPECT_EQ(untouched[0], 0xAA);
+    ::unsetenv("PICTAVO_CONFIG");  // read once, at the first call; nothing else here wants it
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ bool toBgr(const Layout& layout, int width, int height, size_t stride, const uin
 
 bool V4l2FrameConverter::convert(uint32_t pixelFormat, int width, int height,
                                  uint32_t bytesPerLine, const uint8_t* bytes, size_t size,
-                                 Frame& frame) {
+                                 Frame& frame, const YuvEncoding& encoding) {
     if (bytes == nullptr || size == 0) return false;
     if (isJpeg(pixelFormat)) {
         // Only the header is read now; the pixels are decoded when something needs them.
@@ -118,6 +118,12 @@ bool V4l2FrameConverter::convert(uint32_t pixelFormat, int width, int height,
     if (!convertibleFormat(pixelFormat) || !layoutOf(pixelFormat, layout) || width <= 0 ||
         height <= 0 || static_cast<size_t>(width) * static_cast<size_t>(height) > kMaxPixels)
         return false;
+    // OpenCV reads Y'CbCr as BT.601 with limited-range luma, V4L2's default and what nearly every
+    // camera sends; a driver that states another range or matrix is read by our own converter,
+    // so blacks stay black and colours keep their hue. Grey is read by it whenever luma is limited.
+    if (isYuvFormat(pixelFormat) &&
+        (!encoding.limitedRange || encoding.matrix != YuvMatrix::kBt601 || pixelFormat == V4L2_PIX_FMT_GREY))
+        return convertYuvFrame(pixelFormat, width, height, bytesPerLine, bytes, size, encoding, frame);
     const size_t packedRow = static_cast<size_t>(width) * static_cast<size_t>(layout.bytesPerPixel);
     const size_t stride = bytesPerLine == 0 ? packedRow : bytesPerLine;
     if (stride < packedRow) return false;

@@ -14,6 +14,7 @@
 #include "pictavo/camera/frame_decoding.h"
 #include "pictavo/status.h"
 #include "pictavo/camera/v4l2_frame_converter.h"
+#include "v4l2_fake_device.h"
 
 namespace {
 
@@ -148,13 +149,63 @@ TEST(V4l2FrameConverter, EveryUncompressedFormatWithPaddedRowsBecomesBgrBottomUp
             expectNear({frame.pixels[0], frame.pixels[1], frame.pixels[2]}, {255, 0, 0}, 12);
         }
     }
-    // Grey: the level in all three channels.
+    // Grey: the level in all three channels; limited-range grey (V4L2's default) stretched from
+    // 16..235 to 0..255, full-range grey as it is.
     std::vector<uint8_t> grey(48 * 4, 0x11);
-    for (int y = 0; y < 4; ++y) std::fill_n(grey.begin() + y * 48, 40, static_cast<uint8_t>(10 + 60 * y));
+    for (int y = 0; y < 4; ++y) std::fill_n(grey.begin() + y * 48, 40, static_cast<uint8_t>(16 + 60 * y));
     V4l2FrameConverter converter;
     Frame frame;
+    ASSERT_TRUE(converter.convert(V4L2_PIX_FMT_GREY, 40, 4, 48, grey.data(), grey.size(), frame,
+                                  pictavo::YuvEncoding{false, pictavo::YuvMatrix::kBt601}));
+    for (int y = 0; y < 4; ++y) expectNear(at(frame, 39, y), {16 + 60 * y, 16 + 60 * y, 16 + 60 * y}, 0);
     ASSERT_TRUE(converter.convert(V4L2_PIX_FMT_GREY, 40, 4, 48, grey.data(), grey.size(), frame));
-    for (int y = 0; y < 4; ++y) expectNear(at(frame, 39, y), {10 + 60 * y, 10 + 60 * y, 10 + 60 * y}, 0);
+    for (int y = 0; y < 4; ++y) {
+        const int level = (60 * y * 255 + 109) / 219;
+        expectNear(at(frame, 39, y), {level, level, level}, 1);
+    }
+}
+
+TEST(V4l2FrameConverter, YuvIsReadInTheRangeAndMatrixTheDriverStates) {
+    // 75% red over black as drivers send them by default (limited range): red (191, 0, 0) is
+    // Y 65, U 100, V 212 in BT.601 and Y 51, U 109, V 212 in BT.709; black is Y 16 in both.
+    struct Case {
+        uint32_t format;
+        pictavo::YuvEncoding encoding;
+        uint8_t red[3];
+    } const cases[] = {
+        {V4L2_PIX_FMT_YUYV, {true, pictavo::YuvMatrix::kBt601}, {65, 100, 212}},
+        {V4L2_PIX_FMT_NV12, {true, pictavo::YuvMatrix::kBt601}, {65, 100, 212}},
+        {V4L2_PIX_FMT_UYVY, {true, pictavo::YuvMatrix::kBt709}, {51, 109, 212}},
+        {V4L2_PIX_FMT_YVU420, {true, pictavo::YuvMatrix::kBt709}, {51, 109, 212}},
+    };
+    const uint8_t black[3] = {16, 128, 128};
+    const int width = 32, height = 16;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        const std::vector<uint8_t> bytes = pictavo_test::yuvFrame(c.format, width, height, c.red, black);
+        V4l2FrameConverter converter;
+        Frame frame;
+        ASSERT_TRUE(converter.convert(c.format, width, height, 0, bytes.data(), bytes.size(), frame,
+                                      c.encoding));
+        expectNear(at(frame, 5, 2), {0, 0, 191}, 2);
+        expectNear(at(frame, 5, height - 2), {0, 0, 0}, 0);
+        // One byte short of a whole frame is refused, never read past.
+        EXPECT_FALSE(converter.convert(c.format, width, height, 0, bytes.data(), bytes.size() - 1,
+                                       frame, c.encoding));
+    }
+
+    // What V4L2 leaves unsaid: Y'CbCr is limited range BT.601, or BT.709 in a Rec. 709 colour
+    // space; the JPEG colour space is full range.
+    v4l2_pix_format format{};
+    format.colorspace = V4L2_COLORSPACE_SRGB;
+    EXPECT_TRUE(pictavo::yuvEncodingOf(format).limitedRange);
+    EXPECT_EQ(pictavo::yuvEncodingOf(format).matrix, pictavo::YuvMatrix::kBt601);
+    format.colorspace = V4L2_COLORSPACE_REC709;
+    EXPECT_EQ(pictavo::yuvEncodingOf(format).matrix, pictavo::YuvMatrix::kBt709);
+    format.colorspace = V4L2_COLORSPACE_JPEG;
+    EXPECT_FALSE(pictavo::yuvEncodingOf(format).limitedRange);
+    format.quantization = V4L2_QUANTIZATION_LIM_RANGE;
+    EXPECT_TRUE(pictavo::yuvEncodingOf(format).limitedRange);
 }
 
 TEST(V4l2FrameConverter, ShortDamagedOrUnknownFramesAreRefused) {

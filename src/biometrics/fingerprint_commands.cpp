@@ -15,6 +15,7 @@
 #include "capture/pictavo.h"
 #include "files/base64.h"
 #include "files/documents_path.h"
+#include "files/file_writer.h"
 #include "files/path_argument.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
@@ -50,24 +51,6 @@ private:
 bool isRegularFile(int fd) {
     struct stat info {};
     return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Creates or truncates `path` and writes the bytes; a file that cannot be written is skipped
-// silently, as the page is told nothing about these files. Only regular files are written: a
-// path that names a pipe or a device would otherwise block the service thread or feed a
-// fingerprint to it. New files are private to the user, since they hold biometric data.
-void writeWholeFile(const std::string& path, const uint8_t* bytes, size_t count) {
-    if (path.empty()) return;
-    const FileDescriptor file(
-        open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0600));
-    if (file.get() < 0 || !isRegularFile(file.get())) return;
-    while (count > 0) {
-        const ssize_t written = write(file.get(), bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        bytes += written;
-        count -= static_cast<size_t>(written);
-    }
 }
 
 // Reads the first up to `count` bytes of a regular file into `buffer` (which stays zero beyond
@@ -129,7 +112,8 @@ void CollectFingerFeatureCommand(CommandService& service) {
         service.sendReply("CollectFingerFeature", intToText(kNoImage), false);
         return;
     }
-    writeWholeFile(documentsTickPath(".bmp"), image.data(), image.size());
+    // Fingerprints are biometric data: every file of them is private to the user.
+    files::writeFileOrReport(documentsTickPath(".bmp"), image.data(), image.size(), files::FileAccess::Private);
 
     FeatureSlot& slot = number == 1 ? service.featureSlot1 : service.featureSlot2;
     // Cleared first like every output buffer: a library that writes nothing leaves zeros, never
@@ -166,9 +150,9 @@ void GetFingerprintCommand(CommandService& service) {
     fingerprintUnInit();
     fingerprintInit();
     if (fingerprintGetImage(image.data(), raw.data()) == 0) {
-        writeWholeFile(bmpPath, image.data(), image.size());
+        files::writeFileOrReport(bmpPath, image.data(), image.size(), files::FileAccess::Private);
         if (fingerprintGetFeature(raw.data(), feature.data()) == 0) {
-            writeWholeFile(featurePath, feature.data(), feature.size());
+            files::writeFileOrReport(featurePath, feature.data(), feature.size(), files::FileAccess::Private);
             featureText = base64Encode(feature.data(), feature.size());
             imageText = base64Encode(image.data(), image.size());
         }

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "loopback_socket.h"
 #include "platform/paths.h"
 
 namespace lenvaro::testing {
@@ -53,6 +54,10 @@ struct ServerOptions {
     // cfg/simulator.json for the built-in library; none when empty. By default the simulated
     // cameras are off, so that a server is the computer without a camera unless a test asks.
     std::optional<std::string> simulatorJson = std::string(R"({"cameras": {"simulated": false}})");
+    // The file mode creation mask the process starts with; this process's own when none.
+    std::optional<mode_t> umask = std::nullopt;
+    // The executable copied into bin/ (benchmarks compare another build's).
+    std::string executable = LENVARO_SERVER_EXECUTABLE;
 };
 
 class ServerProcess {
@@ -62,7 +67,7 @@ public:
     explicit ServerProcess(Options options = Options()) : options_(std::move(options)) {
         bin_ = root_.file("bin");
         mkdir(bin_.c_str(), 0700);
-        copyFile(LENVARO_SERVER_EXECUTABLE, bin_ + "/lenvaro-server", 0700);
+        copyFile(options_.executable, bin_ + "/lenvaro-server", 0700);
         copyFile(options_.library, bin_ + "/libpictavo.so", 0600);
         if (options_.configXml) {
             mkdir(root_.file("cfg").c_str(), 0700);
@@ -117,6 +122,7 @@ public:
             // that is not there (a test with a pcscd of its own names its socket).
             setenv("PCSCLITE_CSOCK_NAME", root_.file("no-pcscd/pcscd.comm").c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
+            if (options_.umask) ::umask(*options_.umask);
             // Relative paths the service is given land in its private folder, wherever the
             // tests were started from.
             if (chdir(root_.path().c_str()) != 0) _exit(126);

@@ -80,8 +80,12 @@ TEST_F(CombineImages, EachLayoutPlacesBothPicturesAtTheirOffsets) {
     for (const LayoutCase& layout : kLayouts) {
         SCOPED_TRACE(layout.what);
         const Picture p = combined(layout.type, layout.offsetX, layout.offsetY);
-        if (layout.width != 0) EXPECT_EQ(p.width, layout.width);
-        if (layout.height != 0) EXPECT_EQ(p.height, layout.height);
+        if (layout.width != 0) {
+            EXPECT_EQ(p.width, layout.width);
+        }
+        if (layout.height != 0) {
+            EXPECT_EQ(p.height, layout.height);
+        }
         for (const Probe& probe : layout.probes) {
             if (probe.x >= p.width || probe.y >= p.height) {
                 ADD_FAILURE() << probe.x << "," << probe.y << " is outside " << p.width << "x" << p.height;

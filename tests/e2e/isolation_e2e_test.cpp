@@ -16,11 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// cfg/ of the source tree, from this file's place in it: its sample form holds a QR code.
-std::string sampleForm() {
-    const std::string file = __FILE__;
-    return std::filesystem::absolute(file.substr(0, file.rfind("/tests/e2e/")) + "/cfg/sample_form.jpg");
-}
+// The sample form in cfg/ of the source tree (the build names the folder): it holds a QR code.
+std::string sampleForm() { return LENVARO_SOURCE_DIR "/cfg/sample_form.jpg"; }
 
 const std::string kRecognize =
     R"({"FuncName":"coderRecognizeBarcode","argument":{"filePath":")" + sampleForm() + R"("}})";

@@ -14,9 +14,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// cfg/ of the source tree, from this file's place in it.
-// An absolute path from the build: a path taken from __FILE__ may be relative (ccache with a base
-// directory makes it so), and the server resolves it against its own folder, not the test's.
+// cfg/ of the source tree, as an absolute path the build gives: the server is handed this path
+// and resolves it from its own folder, not the test's.
 std::string shippedConfig() { return LENVARO_SOURCE_DIR "/cfg"; }
 
 const std::string kSampleForm = shippedConfig() + "/sample_form.jpg";

@@ -22,6 +22,7 @@
 
 #include "loopback_socket.h"
 #include "platform/paths.h"
+#include "test_files.h"
 
 namespace lenvaro::testing {
 
@@ -31,20 +32,6 @@ inline bool copyFile(const std::string& from, const std::string& to, mode_t mode
     out << in.rdbuf();
     out.close();
     return in.good() && out.good() && chmod(to.c_str(), mode) == 0;
-}
-
-inline std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 struct ServerOptions {

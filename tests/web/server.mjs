@@ -127,6 +127,8 @@ export class ServerProcess {
     const command = setpriv ? [setpriv, "--pdeathsig", "SIGKILL", ...server] : server;
     const child = spawn(command[0], command.slice(1), {
       env,
+      // Relative paths a page sends land in the private layout, wherever the tests were started.
+      cwd: this.work,
       stdio: ["ignore", "pipe", "pipe"],
     });
     this.process = child;

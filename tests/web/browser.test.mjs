@@ -296,7 +296,7 @@ test("two tabs: the page that lost the preview says so and takes it back on a cl
   await context.close();
 });
 
-test("two tabs each get their own replies, and the preview comes back when the other closes", { timeout: 90000, todo: "replies go to the page that asked once the service keeps pages apart" }, async (t) => {
+test("two tabs each get their own replies, and the preview comes back when the other closes", { timeout: 90000 }, async (t) => {
   if (skipReason) return t.skip(skipReason);
   // Closed however the test ends: a page left open would reconnect and take the replies of the
   // tests after it.

@@ -1,9 +1,5 @@
 // Fingerprint commands: the two feature slots kept in the service (collect, compare), and the
 // stateless commands that work with files and Base64 text held by the page.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +12,7 @@
 #include "files/base64.h"
 #include "files/documents_path.h"
 #include "files/path_argument.h"
+#include "platform/file_io.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"
@@ -33,58 +30,19 @@ constexpr int kSlotEmpty = -100;  // CompareFingerFeature: a slot holds no featu
 // Feature texts are decoded over this many characters, so at most 768 bytes come out of one.
 constexpr size_t kFeatureTextChars = 1024;
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool isRegularFile(int fd) {
-    struct stat info {};
-    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // Creates or truncates `path` and writes the bytes; a file that cannot be written is skipped
 // silently, as the page is told nothing about these files. Only regular files are written: a
 // path that names a pipe or a device would otherwise block the service thread or feed a
 // fingerprint to it. New files are private to the user, since they hold biometric data.
 void writeWholeFile(const std::string& path, const uint8_t* bytes, size_t count) {
     if (path.empty()) return;
-    const FileDescriptor file(
-        open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0600));
-    if (file.get() < 0 || !isRegularFile(file.get())) return;
-    while (count > 0) {
-        const ssize_t written = write(file.get(), bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        bytes += written;
-        count -= static_cast<size_t>(written);
-    }
+    writeFileBytes(path, bytes, count, true);
 }
 
 // Reads the first up to `count` bytes of a regular file into `buffer` (which stays zero beyond
 // what the file holds). False when the file cannot be opened or read.
 bool readFileStart(const std::string& path, uint8_t* buffer, size_t count) {
-    if (path.empty()) return false;
-    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0 || !isRegularFile(file.get())) return false;
-    size_t got = 0;
-    while (got < count) {
-        const ssize_t n = read(file.get(), buffer + got, count - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    return true;
+    return readRegularFileStart(path, buffer, count);
 }
 
 // How much of a feature text is decoded: the groups of four that start within its first 1024

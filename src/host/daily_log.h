@@ -43,6 +43,14 @@ size_t formatLogLine(char* out, size_t capacity, const LocalTime& time, const ch
 // "YYYY-MM-DD.log" into out (at least 16 bytes). Returns the length.
 size_t formatLogFileName(char* out, size_t capacity, const LocalTime& time);
 
+// What the log needs of the platform (daily_log.cpp on Linux, daily_log_windows.cpp); each is
+// safe in a crash handler.
+namespace detail {
+timespec realtimeNow();
+void writeLogBytes(int fd, const char* data, size_t size);  // errors are ignored
+void sleepTenMilliseconds();
+}  // namespace detail
+
 class DailyLog {
 public:
     // The process's log in <temporary folder>/Lenvaro1. The first call prepares it (folder

@@ -53,6 +53,12 @@ struct ServerOptions {
     // cfg/simulator.json for the built-in library; none when empty. By default the simulated
     // cameras are off, so that a server is the computer without a camera unless a test asks.
     std::optional<std::string> simulatorJson = std::string(R"({"cameras": {"simulated": false}})");
+    // The executable and the names both get in bin/; the Windows build under Wine takes
+    // LenvaroServer.exe and Pictavo.dll, started through the launcher {"wine"}.
+    std::string executable = LENVARO_SERVER_EXECUTABLE;
+    std::string executableName = "lenvaro-server";
+    std::string libraryName = "libpictavo.so";
+    std::vector<std::string> launcher;
 };
 
 class ServerProcess {
@@ -62,8 +68,8 @@ public:
     explicit ServerProcess(Options options = Options()) : options_(std::move(options)) {
         bin_ = root_.file("bin");
         mkdir(bin_.c_str(), 0700);
-        copyFile(LENVARO_SERVER_EXECUTABLE, bin_ + "/lenvaro-server", 0700);
-        copyFile(options_.library, bin_ + "/libpictavo.so", 0600);
+        copyFile(options_.executable, executable(), 0700);
+        copyFile(options_.library, bin_ + "/" + options_.libraryName, 0600);
         if (options_.configXml) {
             mkdir(root_.file("cfg").c_str(), 0700);
             std::ofstream(root_.file("cfg/exeCfg.xml")) << *options_.configXml;
@@ -86,6 +92,13 @@ public:
     // XDG_RUNTIME_DIR of the process (unless the options name another).
     std::string runtimeDir() const { return root_.file("run"); }
     std::string fakeLog() const { return root_.file("calls.log"); }
+    std::string executable() const { return bin_ + "/" + options_.executableName; }
+    // The executable with its launcher, for running it beside the server with other options.
+    std::vector<std::string> commandLine() const {
+        std::vector<std::string> line = options_.launcher;
+        line.push_back(executable());
+        return line;
+    }
 
     // Starts the process and waits for its "listening on" line. Returns the port, or 0 when the
     // process ended or said nothing within the timeout.
@@ -106,8 +119,11 @@ public:
             setenv("PICTAVO_FAKE_LOG", fakeLog().c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
-            const std::string exe = bin_ + "/lenvaro-server";
-            execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+            std::vector<std::string> line = commandLine();
+            std::vector<char*> argv;
+            for (std::string& part : line) argv.push_back(part.data());
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
             _exit(127);
         }
         close(out[1]);

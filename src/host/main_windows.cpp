@@ -207,9 +207,29 @@ int serve(const CommandLine& commandLine) {
         PostThreadMessageW(hostThread, WM_NULL, 0, 0);  // wakes the loop below
     });
 
+    // Quitting, by whatever way, ends here once: the endpoint stops, background work ends,
+    // both cameras are closed (whichever was opened) and the library is released.
     bool quitRequested = false;
+    bool closedDown = false;
+    auto closeDown = [&] {
+        if (closedDown) return;
+        closedDown = true;
+        // A crash while closing down must not bring the service back.
+        cancelCrashRelaunch();
+        server.stop();
+        serviceThread.join();
+        service->stopBackgroundWork();
+        camCloseDev(0);
+        camCloseDev(1);
+        camUnInitCameraLib();
+    };
     {
-        TrayWindow window({[] { PostQuitMessage(0); }, [] { resetCardReader(); }});
+        TrayWindow window({[] { PostQuitMessage(0); }, [] { resetCardReader(); },
+                           // Log-off or shutdown ends the process once the window has answered.
+                           [&] {
+                               quitRequested = true;
+                               closeDown();
+                           }});
         HANDLE waitFor[] = {quitEvent, resetEvent};
         int waitsSinceOffsetRefresh = 0;
         while (!serviceEnded && !quitRequested) {
@@ -217,7 +237,7 @@ int serve(const CommandLine& commandLine) {
             if (woke == WAIT_OBJECT_0) quitRequested = true;
             if (woke == WAIT_OBJECT_0 + 1) resetCardReader();
             MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            while (!quitRequested && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
                 if (message.message == WM_QUIT) {
                     quitRequested = true;
                     break;
@@ -230,26 +250,21 @@ int serve(const CommandLine& commandLine) {
                 waitsSinceOffsetRefresh = 0;
             }
         }
-        if (quitRequested) {
-            // A crash while closing down must not bring the service back.
-            cancelCrashRelaunch();
-            server.stop();
-        }
     }  // the icon goes first: the user sees the service is quitting
-    serviceThread.join();
-    service->stopBackgroundWork();
 
-    int status = serviceStarted ? 0 : 1;
+    int status = 0;
     if (quitRequested) {
-        // Close both cameras, whichever was opened, and release the library.
-        camCloseDev(0);
-        camCloseDev(1);
-        camUnInitCameraLib();
-        status = 0;
-    } else if (!serviceStarted && !haveStandardError()) {
-        // The endpoint has said why on standard output and error; without a console nobody
-        // reads them.
-        MessageBoxW(nullptr, L"\u670d\u52a1\u5f00\u542f\u5931\u8d25\uff01", L"Error", MB_OK | MB_ICONWARNING);
+        closeDown();
+    } else {
+        // The endpoint ended by itself: it could not start (or failed while running).
+        serviceThread.join();
+        service->stopBackgroundWork();
+        status = serviceStarted ? 0 : 1;
+        if (!serviceStarted && !haveStandardError()) {
+            // The endpoint has said why on standard output and error; without a console nobody
+            // reads them.
+            MessageBoxW(nullptr, L"\u670d\u52a1\u5f00\u542f\u5931\u8d25\uff01", L"Error", MB_OK | MB_ICONWARNING);
+        }
     }
     SetEvent(finishedEvent);
     return status;

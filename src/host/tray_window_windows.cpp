@@ -73,6 +73,8 @@ void TrayWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (static_cast<WPARAM>(lParam) == kRightButtonDown) showMenu();
     } else if (message == WM_REINIT_IDCARD) {
         if (actions_.resetCardReader) actions_.resetCardReader();
+    } else if (message == WM_ENDSESSION) {
+        if (wParam && actions_.endSession) actions_.endSession();
     } else if (message == WM_TIMER) {
         KillTimer(window_, static_cast<UINT_PTR>(wParam));
     } else if (taskbarCreated_ != 0 && message == taskbarCreated_) {

@@ -21,6 +21,8 @@ public:
     struct Actions {
         std::function<void()> quit;             // "退出" chosen; called on the window thread
         std::function<void()> resetCardReader;  // WM_REINIT_IDCARD; on the window thread
+        std::function<void()> endSession;       // the session ends (log-off, shutdown): the
+                                                // process may be ended once this returns
     };
 
     // Registers the class, makes the window and adds the icon, on the calling thread, whose

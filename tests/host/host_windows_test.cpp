@@ -89,7 +89,8 @@ TEST(WindowsTray, TheWindowTheIconAndTheOneItemMenu) {
     SKIP_WITHOUT_DISPLAY();
     int quits = 0;
     int resets = 0;
-    TrayWindow window({[&] { ++quits; }, [&] { ++resets; }});
+    int sessionEnds = 0;
+    TrayWindow window({[&] { ++quits; }, [&] { ++resets; }, [&] { ++sessionEnds; }});
     ASSERT_NE(window.handle(), nullptr);
     EXPECT_EQ(FindWindowW(L"LenvaroServer", L"LenvaroServer"), window.handle());
     EXPECT_NE(GetWindowLongW(window.handle(), GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
@@ -125,6 +126,12 @@ TEST(WindowsTray, TheWindowTheIconAndTheOneItemMenu) {
         EXPECT_TRUE(pumpUntil([&] { return quits == 1; }));
         ASSERT_TRUE(driver.opened_);
     }
+    // The end of the session is handled before the window answers (the process may be ended
+    // right after); a log-off that was called off is not.
+    SendMessageW(window.handle(), WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(sessionEnds, 0);
+    SendMessageW(window.handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(sessionEnds, 1);
     // A restarted shell gets the icon again.
     PostMessageW(window.handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     pumpUntil([] { return false; }, 200ms);

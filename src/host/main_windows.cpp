@@ -292,6 +292,13 @@ int main() {
         return quitRunningInstance();
     case CommandLine::Action::ResetCardReader:
         return askForCardReaderReset();
+    case CommandLine::Action::BrowserPolicy:
+        // Windows browsers read their policies from the registry, which this option does not
+        // write yet; Group Policy sets the same two policies.
+        std::cerr << "LenvaroServer: --browser-policy is not available on Windows; set the policies "
+                     "LocalNetworkAccessAllowedForUrls and OverrideSecurityRestrictionsOnInsecureOrigin "
+                     "through Group Policy\n";
+        return 1;
     case CommandLine::Action::Serve:
         break;
     }

@@ -41,6 +41,8 @@ add_executable(LenvaroServer WIN32
   src/host/main_windows.cpp
   src/host/lenvaro_server.rc)
 target_link_libraries(LenvaroServer PRIVATE lenvaro_core)
+# The release executable ships without its symbol table (half its size).
+target_link_options(LenvaroServer PRIVATE $<$<CONFIG:Release>:-s>)
 target_compile_definitions(LenvaroServer PRIVATE LENVARO_VERSION="${PROJECT_VERSION}")
 set_property(SOURCE src/service/http_routes.cpp APPEND PROPERTY COMPILE_DEFINITIONS LENVARO_VERSION="${PROJECT_VERSION}")
 

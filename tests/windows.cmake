@@ -46,3 +46,7 @@ add_test(NAME windows_unit_tests COMMAND wine $<TARGET_FILE:lenvaro_unit_tests> 
 add_test(NAME windows_console_ctrl_c
   COMMAND script -qec "wine $<TARGET_FILE:lenvaro_unit_tests> --gtest_filter=WindowsConsole.* --gtest_color=no" /dev/null)
 set_tests_properties(windows_console_ctrl_c PROPERTIES ENVIRONMENT LENVARO_REQUIRE_CONSOLE=1)
+
+# A library that lacks all but one function, for the end-to-end test of a wrong Pictavo.dll.
+add_library(pictavo_incomplete SHARED ${PROJECT_SOURCE_DIR}/tests/wine/incomplete_pictavo.cpp)
+set_target_properties(pictavo_incomplete PROPERTIES OUTPUT_NAME IncompletePictavo PREFIX "")

@@ -184,14 +184,28 @@ TEST(WindowsHost, ASecondInstanceEndsAtOnceWithoutTouchingTheLibrary) {
     EXPECT_EQ(server.waitForExit(30s), 0);
 }
 
-TEST(WindowsHost, AMissingCaptureLibraryIsSaidPlainly) {
+// A missing library, or one that is not the capture library, is refused at start in plain
+// words, before anything else is done.
+TEST(WindowsHost, AMissingOrIncompleteCaptureLibraryIsSaidPlainly) {
     SKIP_WITHOUT_WINDOWS_BUILD();
-    ServerProcess server(onWine("C", false));
-    EXPECT_EQ(server.start(30s), 0);
-    EXPECT_EQ(server.waitForExit(30s), 1);
-    const std::string errors = server.standardError();
-    EXPECT_NE(errors.find("Pictavo.dll is missing"), std::string::npos) << errors;
-    EXPECT_NE(errors.find("beside LenvaroServer.exe"), std::string::npos) << errors;
+    struct Case {
+        std::string library;  // put beside the executable as Pictavo.dll; "" for none
+        std::vector<std::string> said;
+    };
+    const std::vector<Case> cases = {
+        {"", {"Pictavo.dll is missing", "beside LenvaroServer.exe"}},
+        {windowsBuild() + "/tests/IncompletePictavo.dll", {"Pictavo.dll has no function camUnInitCameraLib"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.library);
+        ServerOptions options = onWine("C", !test.library.empty());
+        if (!test.library.empty()) options.library = test.library;
+        ServerProcess server(options);
+        EXPECT_EQ(server.start(30s), 0);
+        EXPECT_EQ(server.waitForExit(30s), 1);
+        const std::string errors = server.standardError();
+        for (const std::string& text : test.said) EXPECT_NE(errors.find(text), std::string::npos) << errors;
+    }
 }
 
 // A crash writes the daily log and a minidump, and starts one new copy, which waits for the

@@ -2,7 +2,6 @@
 // the camera stream to a preview callback, capturing it to a JPEG file and recording it, at the
 // sizes the cameras offer; then the CPU share of a camera streaming at its frame rate. Build
 // Release to measure.
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "pictavo/camera/frame_generator.h"
 #include "pictavo/camera/simulated_camera.h"
 #include "pictavo/status.h"
+#include "process_cpu.h"
 
 namespace {
 
@@ -33,14 +33,6 @@ double perCall(const std::function<void()>& work) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / calls;
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool ignoreFrame(uint8_t*, int, int, int) { return true; }
 
 }  // namespace
 
@@ -85,11 +77,11 @@ int main() {
         family.setPreviewCallback(0, ignoreFrame);
         family.open(0, 0, size);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        const double cpuBefore = cpuSeconds();
+        const double cpuBefore = processCpuSeconds();
         const auto start = Clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(3));
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-        const double cpu = cpuSeconds() - cpuBefore;
+        const double cpu = processCpuSeconds() - cpuBefore;
         family.close(0);
         std::printf("streaming %dx%d at 15 fps: %.1f%% of one core\n", size.width, size.height,
                     100.0 * cpu / wall);

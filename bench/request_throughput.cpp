@@ -1,6 +1,6 @@
 // Measures requests per second and round-trip latency of "camGetDevCount" over loopback, for
 // the service on its built-in library and for a minimal websocketpp echo server with the same
-// endpoint configuration, in the same run. Usage: bench_requests [round trips] [window]
+// endpoint configuration, in rounds taken in turn (and, when given, another build's service).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include <websocketpp/config/asio_no_tls.hpp>
@@ -68,12 +70,9 @@ struct Figures {
     bool ok = true;
 };
 
-Figures measure(uint16_t port, int roundTrips, int window) {
+// One round against one server: `roundTrips` one at a time, then as many with `window` in flight.
+Figures measure(WsTestClient& client, int roundTrips, int window) {
     Figures figures;
-    WsTestClient client;
-    if (!client.connect(port)) return {0, 0, 0, 0, false};
-    for (int i = 0; i < 500; ++i) client.roundTrip(kRequest);  // warm up
-
     std::vector<double> latencies;
     latencies.reserve(static_cast<size_t>(roundTrips));
     const auto sequentialStart = Clock::now();
@@ -88,7 +87,6 @@ Figures measure(uint16_t port, int roundTrips, int window) {
     figures.p50Microseconds = latencies[latencies.size() / 2];
     figures.p99Microseconds = latencies[latencies.size() * 99 / 100];
 
-    // Pipelined: keep `window` requests in flight.
     const auto pipelinedStart = Clock::now();
     int sent = 0, received = 0;
     while (sent < window && sent < roundTrips) client.send(kRequest), ++sent;
@@ -105,44 +103,112 @@ Figures measure(uint16_t port, int roundTrips, int window) {
     return figures;
 }
 
-void print(const char* name, const Figures& f) {
-    std::printf("%-22s %12.0f %12.0f %10.1f %10.1f%s\n", name, f.sequentialPerSecond,
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The medians over rounds: a machine shared with other work slows some rounds down, and the
+// median of rounds taken in turn with the other servers is what one server costs against them.
+struct Series {
+    std::string name;
+    uint16_t port = 0;
+    std::unique_ptr<WsTestClient> client;
+    std::vector<Figures> rounds;
+
+    Figures summary() const {
+        std::vector<double> sequential, pipelined, p50, p99;
+        Figures f;
+        for (const Figures& r : rounds) {
+            sequential.push_back(r.sequentialPerSecond);
+            pipelined.push_back(r.pipelinedPerSecond);
+            p50.push_back(r.p50Microseconds);
+            p99.push_back(r.p99Microseconds);
+            f.ok = f.ok && r.ok;
+        }
+        f.sequentialPerSecond = median(sequential);
+        f.pipelinedPerSecond = median(pipelined);
+        f.p50Microseconds = median(p50);
+        f.p99Microseconds = median(p99);
+        return f;
+    }
+};
+
+void print(const std::string& name, const Figures& f) {
+    std::printf("%-26s %12.0f %12.0f %10.1f %10.1f%s\n", name.c_str(), f.sequentialPerSecond,
                 f.pipelinedPerSecond, f.p50Microseconds, f.p99Microseconds, f.ok ? "" : "  (errors)");
 }
 
 }  // namespace
 
+// Usage: bench_requests [round trips per round] [window] [rounds] [baseline build directory]
+// With a baseline build directory (one holding bin/lenvaro-server and lib/libpictavo.so, e.g.
+// the main branch's build/), that build's service is measured in the same rounds: before and
+// after under the same load.
 int main(int argc, char** argv) {
-    const int roundTrips = argc > 1 ? std::atoi(argv[1]) : 20000;
+    const int roundTrips = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int window = argc > 2 ? std::atoi(argv[2]) : 32;
+    const int rounds = argc > 3 ? std::atoi(argv[3]) : 15;
+    const std::string baseline = argc > 4 ? argv[4] : "";
     signal(SIGPIPE, SIG_IGN);
 
     pid_t echoChild = -1;
-    const uint16_t echoPort = startEchoServer(echoChild);
+    std::vector<Series> series(1);
+    series[0].name = "echo (websocketpp)";
+    series[0].port = startEchoServer(echoChild);
     ServerProcess service;
-    const uint16_t servicePort = service.start();
-    if (echoPort == 0 || servicePort == 0) {
-        std::fprintf(stderr, "could not start the servers\n");
-        return 1;
+    std::unique_ptr<ServerProcess> before;
+    series.push_back({"lenvaro-server", service.start(), nullptr, {}});
+    if (!baseline.empty()) {
+        ServerProcess::Options options;
+        options.executable = baseline + "/bin/lenvaro-server";
+        options.library = baseline + "/lib/libpictavo.so";
+        before = std::make_unique<ServerProcess>(options);
+        series.push_back({"lenvaro-server (baseline)", before->start(), nullptr, {}});
+    }
+    for (Series& s : series) {
+        s.client = std::make_unique<WsTestClient>();
+        if (s.port == 0 || !s.client->connect(s.port)) {
+            std::fprintf(stderr, "could not start or reach %s\n", s.name.c_str());
+            return 1;
+        }
+        for (int i = 0; i < 500; ++i) s.client->roundTrip(kRequest);  // warm up
     }
 
-    std::printf("%d round trips of %s, pipelined window %d\n", roundTrips, kRequest.c_str(), window);
-    std::printf("%-22s %12s %12s %10s %10s\n", "server", "seq req/s", "piped req/s", "p50 us", "p99 us");
-    // Alternate to even out the machine's drift; keep the better of two runs each.
-    Figures echo, lenvaro;
-    for (int run = 0; run < 2; ++run) {
-        const Figures e = measure(echoPort, roundTrips, window);
-        const Figures l = measure(servicePort, roundTrips, window);
-        if (run == 0 || e.pipelinedPerSecond > echo.pipelinedPerSecond) echo = e;
-        if (run == 0 || l.pipelinedPerSecond > lenvaro.pipelinedPerSecond) lenvaro = l;
+    std::printf("%d rounds of %d round trips of %s, pipelined window %d\n", rounds, roundTrips,
+                kRequest.c_str(), window);
+    std::printf("%-26s %12s %12s %10s %10s\n", "server (median of rounds)", "seq req/s", "piped req/s",
+                "p50 us", "p99 us");
+    for (int round = 0; round < rounds; ++round) {
+        // Each round in another order, so that none always runs right after another.
+        for (size_t i = 0; i < series.size(); ++i) {
+            Series& s = series[(i + static_cast<size_t>(round)) % series.size()];
+            s.rounds.push_back(measure(*s.client, roundTrips, window));
+        }
     }
-    print("echo (websocketpp)", echo);
-    print("lenvaro-server", lenvaro);
-    std::printf("ratio to echo: sequential %.2f, pipelined %.2f (target >= 0.80)\n",
-                lenvaro.sequentialPerSecond / echo.sequentialPerSecond,
-                lenvaro.pipelinedPerSecond / echo.pipelinedPerSecond);
+    bool ok = true;
+    for (const Series& s : series) {
+        print(s.name, s.summary());
+        ok = ok && s.summary().ok;
+    }
+    // Ratios taken round by round (each server against the echo of the same round), then their
+    // median: the figure least moved by what else the machine is doing.
+    for (size_t i = 1; i < series.size(); ++i) {
+        std::vector<double> sequential, pipelined, latency;
+        for (int round = 0; round < rounds; ++round) {
+            const Figures& echo = series[0].rounds[static_cast<size_t>(round)];
+            const Figures& f = series[i].rounds[static_cast<size_t>(round)];
+            sequential.push_back(f.sequentialPerSecond / echo.sequentialPerSecond);
+            pipelined.push_back(f.pipelinedPerSecond / echo.pipelinedPerSecond);
+            latency.push_back(echo.p50Microseconds / f.p50Microseconds);
+        }
+        std::printf("%s, ratio to echo (median of rounds): sequential %.2f, pipelined %.2f, p50 latency %.2f"
+                    " (target: sequential >= 0.80)\n",
+                    series[i].name.c_str(), median(sequential), median(pipelined), median(latency));
+    }
 
+    for (Series& s : series) s.client.reset();
     kill(echoChild, SIGTERM);
     waitpid(echoChild, nullptr, 0);
-    return echo.ok && lenvaro.ok ? 0 : 1;
+    return ok ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <ostream>
 
@@ -179,6 +180,8 @@ std::string readCameraSettings(const Json::Value& section, const std::string& di
             settings.real = section[key].asBool();
         } else if (key == "frameRate") {
             error = readInteger(section, "frameRate", 1, 60, settings.frameRate);
+        } else if (key == "previewWidth") {
+            error = readInteger(section, "previewWidth", 0, 16384, settings.previewWidth);
         } else if (key == "pageTurnSeconds") {
             error = readInteger(section, "pageTurnSeconds", 1, 3600, settings.pageTurnSeconds);
         } else if (key == "document") {
@@ -277,11 +280,17 @@ ConfigResult loadConfig(const std::string& path) {
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value document;
     std::string errors;
-    if (!reader->parse(content.data(), content.data() + content.size(), &document, &errors)) {
-        result.error = oneLine(errors.empty() ? "not valid JSON" : errors);
-        return result;
+    // JsonCpp throws rather than fail on some documents (nesting deeper than its stack limit):
+    // that is a malformed file like any other, never a library that cannot start.
+    try {
+        if (!reader->parse(content.data(), content.data() + content.size(), &document, &errors)) {
+            result.error = oneLine(errors.empty() ? "not valid JSON" : errors);
+            return result;
+        }
+        result.error = checkDocument(document);
+    } catch (const std::exception& error) {
+        result.error = oneLine(error.what());
     }
-    result.error = checkDocument(document);
     if (!result.error.empty()) return result;
 
     result.config.document = std::move(document);
@@ -317,20 +326,24 @@ ConfigResult readConfig() {
     return result;
 }
 
-void reportConfig(const ConfigResult& result, std::ostream& out) {
+std::string configProblem(const ConfigResult& result) {
     switch (result.state) {
         case ConfigResult::State::kMalformed:
-            out << "pictavo: ignoring " << result.path << " (" << result.error
-                << "); using defaults\n";
-            break;
+            return "pictavo: ignoring " + result.path + " (" + result.error + "); using defaults";
         case ConfigResult::State::kMissing:
             if (result.fromEnvironment)
-                out << "pictavo: PICTAVO_CONFIG names " << result.path
-                    << ", which does not exist; using defaults\n";
+                return "pictavo: PICTAVO_CONFIG names " + result.path +
+                       ", which does not exist; using defaults";
             break;
         case ConfigResult::State::kLoaded:
             break;
     }
+    return "";
+}
+
+void reportConfig(const ConfigResult& result, std::ostream& out) {
+    const std::string problem = configProblem(result);
+    if (!problem.empty()) out << problem << "\n";
 }
 
 }  // namespace pictavo

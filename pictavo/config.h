@@ -30,6 +30,9 @@ struct CameraSettings {
     bool real = true;          // false: no real (V4L2) camera is looked for
     int frameRate = 15;        // frames per second, 1 .. 60
     int pageTurnSeconds = 4;   // seconds between page turns while auto capture runs, 1 .. 3600
+    // The preview width JPEG frames are decoded for when only the live preview needs them,
+    // 0 .. 16384; 0: full size (camera/frame_decoding.h).
+    int previewWidth = 640;
     SimulatedCameraSettings document;  // the document camera (index 0 among the simulated)
     SimulatedCameraSettings second;    // the small second camera
 };
@@ -102,8 +105,11 @@ std::string executableDirectory();
 // locateConfig() for this process followed by loadConfig().
 ConfigResult readConfig();
 
-// Writes one line to `out` when the configuration could not be used: a malformed file, or a
-// file named by PICTAVO_CONFIG that does not exist. A missing default file is silent.
+// One line saying why the configuration could not be used: a malformed file, or a file named by
+// PICTAVO_CONFIG that does not exist. "" when it could (a missing default file is no problem).
+std::string configProblem(const ConfigResult& result);
+
+// Writes configProblem() to `out` as a line, when there is one.
 void reportConfig(const ConfigResult& result, std::ostream& out);
 
 }  // namespace pictavo

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "files/base64.h"
+#include "files/file_writer.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -22,6 +23,20 @@ int deleteFile(const std::string& path) {
     if (::lstat(path.c_str(), &info) != 0) return kFileError;
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) return kFileError;
     return ::unlink(path.c_str()) == 0 ? kOk : kFileError;
+}
+
+int writeDocumentFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    return lenvaro::files::writeFileAtomically(path, bytes.data(), bytes.size(),
+                                               lenvaro::files::FileAccess::Document)
+               ? kOk
+               : kFileError;
+}
+
+int writePrivateFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    return lenvaro::files::writeFileAtomically(path, bytes.data(), bytes.size(),
+                                               lenvaro::files::FileAccess::Private)
+               ? kOk
+               : kFileError;
 }
 
 }  // namespace pictavo

@@ -3,8 +3,10 @@
 
 #include <iostream>
 
+#include "host/daily_log.h"
 #include "pictavo/biometrics/pixel_face_engine.h"
 #include "pictavo/imaging/document_tools.h"
+#include "pictavo/recognition/locale_text.h"
 #include "pictavo/recognition/recognition_engines.h"
 #include "pictavo/status.h"
 #include "pictavo/upload/curl_uploader.h"
@@ -24,13 +26,28 @@ Engines createEngines(const Config& config) {
     return engines;
 }
 
+namespace {
+
+// A configuration that cannot be used is told where the service's own troubles go: on standard
+// error and in the day's log, in its folder and line format (host/daily_log.h, linked into this
+// library), so that devices missing for that reason are never a mystery.
+void reportConfigProblem(const ConfigResult& loaded) {
+    const std::string problem = configProblem(loaded);
+    if (problem.empty()) return;
+    std::cerr << problem << std::endl;
+    lenvaro::DailyLog log(lenvaro::dailyLogFolder(), interfaceCodePage());
+    log.writeLine(problem.c_str());
+}
+
+}  // namespace
+
 Library& Library::instance() {
     // Never destroyed: callbacks and device threads may still be running while the process
     // exits, and must not find a destroyed object. Should construction throw, the next call
     // tries again.
     static Library* const library = [] {
         ConfigResult loaded = readConfig();
-        reportConfig(loaded, std::cerr);
+        reportConfigProblem(loaded);
         Devices devices = findDevices(loaded.config);
         Engines engines = createEngines(loaded.config);
         return new Library(std::move(loaded.config), std::move(devices), std::move(engines));

@@ -9,6 +9,7 @@
 #include "pictavo/camera/v4l2_camera_scanner.h"
 #include "pictavo/camera/v4l2_enumeration.h"
 #include "pictavo/cards/card_settings.h"
+#include "pictavo/cards/mag_stripe_readers.h"
 #ifdef PICTAVO_WITH_PCSC
 #include "pictavo/cards/pcsc_card_access.h"
 #endif
@@ -26,6 +27,7 @@ Devices findDevices(const Config& config) {
     // Real (V4L2) cameras are scanned for on every device count and listed first; the simulated
     // ones follow unless the configuration turns them off.
     if (config.familyEnabled("camera")) {
+        devices.previewWidth = config.cameraSettings().previewWidth;
         if (config.cameraSettings().real)
             devices.cameraScanner = makeV4l2Scanner(v4l2Root(), systemV4l2Io());
         std::vector<std::string> problems;
@@ -56,6 +58,13 @@ Devices findDevices(const Config& config) {
             putSmartCardReadersInFront(cards.terminal, devices.cardReader, devices.icCardReader);
         }
 #endif
+        // Magnetic stripe readers (USB keyboards) answer for the magnetic card once one is
+        // attached; they are watched from now on, so a swipe is never typed into a window.
+        if (usable && !cards.magStripe.readers.empty()) {
+            devices.cardReader = std::make_unique<MagStripeCardReader>(
+                orNone<NoCardReader>(std::move(devices.cardReader)),
+                std::make_unique<MagStripeReaders>(cards.magStripe));
+        }
     }
     // No fingerprint sensor can be reached on this system; the simulated one, with the configured
     // (or default) fingers, stands in unless the configuration turns it off.
@@ -73,7 +82,8 @@ Devices findDevices(const Config& config) {
 }
 
 Registry::Registry(Devices devices)
-    : cameras_(std::move(devices.cameras), std::move(devices.cameraScanner)),
+    : cameras_(std::move(devices.cameras), std::move(devices.cameraScanner),
+               devices.previewWidth),
       cardReader_(orNone<NoCardReader>(std::move(devices.cardReader))),
       icCardReader_(orNone<NoIcCardReader>(std::move(devices.icCardReader))),
       fingerprintSensor_(orNone<NoFingerprintSensor>(std::move(devices.fingerprintSensor))),

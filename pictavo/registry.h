@@ -29,6 +29,7 @@ struct Devices {
     std::vector<std::unique_ptr<Camera>> cameras;
     // Cameras that come and go (V4L2), listed before `cameras`; null when none are looked for.
     std::unique_ptr<CameraScanner> cameraScanner;
+    int previewWidth = kDefaultPreviewWidth;  // what the cameras decode JPEG frames for
     std::unique_ptr<CardReader> cardReader;
     std::unique_ptr<IcCardReader> icCardReader;
     std::unique_ptr<FingerprintSensor> fingerprintSensor;

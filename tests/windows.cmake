@@ -18,8 +18,8 @@ target_link_options(pictavo_fake PRIVATE
 
 # The command tests that do not depend on the platform, and the Windows platform tests.
 set(LENVARO_WINDOWS_UNIT_TEST_SOURCES
-  service/command_service_test.cpp service/dispatch_test.cpp service/handshake_policy_test.cpp
-  service/reply_test.cpp
+  service/command_service_test.cpp service/command_worker_test.cpp service/dispatch_test.cpp
+  service/handshake_policy_test.cpp service/reply_test.cpp
   files/text_encoding_test.cpp files/upload_commands_test.cpp files/jpeg_codec_test.cpp
   host/command_line_test.cpp host/allowed_origins_config_test.cpp
   camera/capture_commands_test.cpp camera/device_commands_test.cpp

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "files/file_writer.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -67,14 +68,18 @@ AviWriter::~AviWriter() {
 int AviWriter::open(const std::string& path, int width, int height, int framesPerSecond,
                     bool silentAudio) {
     if (file_ || width <= 0 || height <= 0) return kInvalidArgument;
-    // Created 0600 like every file the library writes for the user.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // The recording grows in the shared writer's new file beside `path` and takes its place
+    // when it is closed (files/file_writer.h); a page never finds half a recording there.
+    auto output = std::make_unique<lenvaro::files::AtomicFile>(path, lenvaro::files::FileAccess::Document);
+    if (!output->ready()) return kFileError;
+    const int fd = ::dup(output->descriptor());
     if (fd < 0) return kFileError;
     file_.reset(::fdopen(fd, "wb"));
     if (!file_) {
         ::close(fd);
         return kFileError;
     }
+    output_ = std::move(output);
     width_ = width;
     height_ = height;
     nominalFps_ = std::max(1, framesPerSecond);
@@ -170,6 +175,7 @@ int AviWriter::open(const std::string& path, int width, int height, int framesPe
 
     if (std::fwrite(h.data.data(), 1, h.data.size(), file_.get()) != h.data.size()) {
         file_.reset();
+        output_.reset();
         return kFileError;
     }
     position_ = h.data.size();
@@ -287,6 +293,10 @@ int AviWriter::close() {
     }
     ok = std::fflush(file_.get()) == 0 && ok;
     ok = std::fclose(file_.release()) == 0 && ok;
+    // A recording cut at the size limit is complete and playable, so it is kept (and still
+    // reported); one whose writing failed is dropped whole.
+    ok = ok && output_->commit();
+    output_.reset();
     return ok && !truncated_ ? kOk : kFileError;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "files/file_writer.h"
+
 namespace pictavo {
 
 class AviWriter {
@@ -32,9 +34,9 @@ class AviWriter {
     // the size limit was reached (the frame is left out, the file stays valid).
     int addFrame(const std::vector<uint8_t>& jpeg, Clock::time_point at);
     // Writes the index, fixes the headers up (with the frame rate measured from the frames'
-    // times) and closes the file. kOk, or kFileError when any write failed or frames had to be
-    // left out at the size limit; the file is complete and playable either way, as far as the
-    // disk allowed.
+    // times), closes the file and puts it in place at the path given to open(). kOk, or
+    // kFileError when any write failed (then no file is left at the path) or frames had to be
+    // left out at the size limit (the file is complete and playable all the same).
     int close();
 
     bool isOpen() const { return file_ != nullptr; }
@@ -55,7 +57,8 @@ class AviWriter {
     bool patch(long offset, uint32_t value);
 
     uint64_t maxFileBytes_;
-    std::unique_ptr<std::FILE, FileCloser> file_;
+    std::unique_ptr<lenvaro::files::AtomicFile> output_;  // the file being written
+    std::unique_ptr<std::FILE, FileCloser> file_;          // writes into output_
     int width_ = 0;
     int height_ = 0;
     int nominalFps_ = 15;

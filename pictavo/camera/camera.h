@@ -42,10 +42,15 @@ struct CameraInfo {
 struct Frame {
     int width = 0;
     int height = 0;
+    // Empty while a JPEG frame has not been decoded (decodeFrame() in frame_decoding.h): a
+    // camera that sends JPEG frames delivers them compressed, and only what needs the pixels
+    // decodes them, at the size it needs.
     std::vector<uint8_t> pixels;
     // The camera's own JPEG of these pixels, when it sends JPEG frames (Motion-JPEG); empty
     // otherwise. A capture that changes no pixel saves it rather than encoding anew.
     std::vector<uint8_t> jpeg;
+
+    bool compressed() const { return pixels.empty() && !jpeg.empty(); }
 
     size_t rowBytes() const { return static_cast<size_t>(width) * 3; }
     // The row `y` counted from the top of the picture.

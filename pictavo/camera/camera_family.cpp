@@ -10,8 +10,8 @@
 namespace pictavo {
 
 struct CameraFamily::Slot {
-    explicit Slot(std::unique_ptr<Camera> device)
-        : stream(device->framesPerSecond()), camera(std::move(device)) {
+    Slot(std::unique_ptr<Camera> device, int previewWidth)
+        : stream(device->framesPerSecond(), previewWidth), camera(std::move(device)) {
         camera->setFrameSink(&stream);
     }
 
@@ -32,12 +32,12 @@ struct CameraFamily::Slot {
 };
 
 CameraFamily::CameraFamily(std::vector<std::unique_ptr<Camera>> cameras,
-                           std::unique_ptr<CameraScanner> scanner)
-    : scanner_(std::move(scanner)) {
+                           std::unique_ptr<CameraScanner> scanner, int previewWidth)
+    : previewWidth_(previewWidth), scanner_(std::move(scanner)) {
     slots_.reserve(cameras.size());
     for (auto& camera : cameras) {
         if (!camera) continue;
-        slots_.push_back(std::make_unique<Slot>(std::move(camera)));
+        slots_.push_back(std::make_unique<Slot>(std::move(camera), previewWidth_));
         fixed_.push_back(slots_.back().get());
     }
     listed_ = fixed_;
@@ -80,7 +80,7 @@ void CameraFamily::rescan() const {
             if (std::find(listed.begin(), listed.end(), known) != listed.end()) continue;
             if (known == nullptr) {
                 if (!camera.camera || camera.identity.empty()) continue;
-                slots_.push_back(std::make_unique<Slot>(std::move(camera.camera)));
+                slots_.push_back(std::make_unique<Slot>(std::move(camera.camera), previewWidth_));
                 known = slots_.back().get();
                 known->identity = camera.identity;
             }

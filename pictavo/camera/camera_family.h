@@ -45,8 +45,11 @@ class CameraScanner {
 class CameraFamily {
   public:
     // The scanned cameras (when there is a scanner) are listed first, then the fixed `cameras`.
+    // `previewWidth`: what JPEG frames are decoded for when only the preview needs them
+    // (CameraStream).
     explicit CameraFamily(std::vector<std::unique_ptr<Camera>> cameras = {},
-                          std::unique_ptr<CameraScanner> scanner = nullptr);
+                          std::unique_ptr<CameraScanner> scanner = nullptr,
+                          int previewWidth = kDefaultPreviewWidth);
     ~CameraFamily();
     CameraFamily(const CameraFamily&) = delete;
     CameraFamily& operator=(const CameraFamily&) = delete;
@@ -117,6 +120,7 @@ class CameraFamily {
     mutable std::vector<std::unique_ptr<Slot>> slots_;
     mutable std::vector<Slot*> listed_;
     std::vector<Slot*> fixed_;  // the cameras given at construction, listed after scanned ones
+    const int previewWidth_;
     const std::unique_ptr<CameraScanner> scanner_;
     mutable std::mutex scanMutex_;  // one scan at a time
     std::atomic<bool> removeFinger_{false};

@@ -1,8 +1,11 @@
 // The frames of one camera: captures, recording, auto capture and the preview callback.
 #include "pictavo/camera/camera_stream.h"
 
+#include <opencv2/imgproc.hpp>
+
 #include "pictavo/camera/audio_devices.h"
 #include "pictavo/camera/capture_pipeline.h"
+#include "pictavo/file_ops.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -10,24 +13,15 @@ namespace {
 
 constexpr int kRecordingQuality = 75;
 
-// Nearest-neighbour resampling, for frames that arrive at another size than the recording's.
+// Frames that arrive at another size than the recording's are scaled to it.
 Frame resampled(const Frame& frame, Resolution size) {
     Frame out;
     out.width = size.width;
     out.height = size.height;
     out.pixels.resize(static_cast<size_t>(size.width) * static_cast<size_t>(size.height) * 3);
-    for (int y = 0; y < size.height; ++y) {
-        const uint8_t* in =
-            frame.row(static_cast<int>(static_cast<long>(y) * frame.height / size.height));
-        uint8_t* row = out.row(y);
-        for (int x = 0; x < size.width; ++x) {
-            const uint8_t* p =
-                in + static_cast<size_t>(static_cast<long>(x) * frame.width / size.width) * 3;
-            row[3 * x] = p[0];
-            row[3 * x + 1] = p[1];
-            row[3 * x + 2] = p[2];
-        }
-    }
+    const cv::Mat in(frame.height, frame.width, CV_8UC3, const_cast<uint8_t*>(frame.pixels.data()));
+    cv::Mat scaled(size.height, size.width, CV_8UC3, out.pixels.data());
+    cv::resize(in, scaled, scaled.size(), 0, 0, cv::INTER_AREA);
     return out;
 }
 
@@ -35,7 +29,8 @@ Frame resampled(const Frame& frame, Resolution size) {
 
 std::vector<std::string> CameraStream::videoEncoders() { return {"MJPG (Motion-JPEG in AVI)"}; }
 
-CameraStream::CameraStream(int framesPerSecond) : framesPerSecond_(framesPerSecond) {}
+CameraStream::CameraStream(int framesPerSecond, int previewWidth)
+    : framesPerSecond_(framesPerSecond), previewWidth_(previewWidth) {}
 
 std::unique_ptr<PageChangeDetector> CameraStream::makeDetector(bool sensitive) const {
     // A page counts as at rest after half a second without change.
@@ -91,6 +86,27 @@ bool CameraStream::streaming() const {
 }
 
 void CameraStream::onFrame(Frame& frame) {
+    PreviewFrameCallback* preview = preview_.load();
+    const bool watching = autoCapture_.load() != nullptr;
+    // A recording needs every pixel of every frame; a JPEG frame is decoded whole for it.
+    if (frame.compressed() && recording_.load() && !decodeFrame(frame.jpeg, 1, false, frame))
+        return;  // damaged: not worth keeping either
+    // What the preview and auto capture look at: the frame itself, or a JPEG frame decoded at
+    // the preview's scale (auto capture alone needs no more than an eighth). While a custom crop
+    // rectangle is set the preview gets full frames, since the service marks the rectangle in
+    // frame pixels.
+    const Frame* seen = &frame;
+    if (frame.compressed() && (preview != nullptr || watching)) {
+        int scale = 8;
+        if (preview != nullptr) {
+            std::lock_guard<std::mutex> lock(settingsMutex_);
+            scale = settings_.crop.empty() ? previewScale(frame.width, frame.height, previewWidth_)
+                                           : 1;
+        }
+        if (!decodeFrame(frame.jpeg, scale, true, scaled_)) return;
+        seen = &scaled_;
+    }
+
     // Everything that reads the frame happens before it is swapped into latest_.
     std::vector<uint8_t> recorded;
     bool recordThis = false;
@@ -110,13 +126,21 @@ void CameraStream::onFrame(Frame& frame) {
     bool newPage = false;
     {
         std::lock_guard<std::mutex> lock(detectorMutex_);
-        if (detector_) newPage = detector_->feed(frame, takenAt);
+        if (detector_) newPage = detector_->feed(*seen, takenAt);
     }
 
-    PreviewFrameCallback* preview = preview_.load();
-    if (preview != nullptr) previewCopy_ = frame.pixels;
-    const int width = frame.width;
-    const int height = frame.height;
+    // The callback may draw into what it gets: a picture of its own, never the kept frame.
+    uint8_t* previewPixels = nullptr;
+    const int width = seen->width;
+    const int height = seen->height;
+    if (preview != nullptr) {
+        if (seen == &scaled_) {
+            previewPixels = scaled_.pixels.data();
+        } else {
+            previewCopy_ = frame.pixels;
+            previewPixels = previewCopy_.data();
+        }
+    }
 
     {
         std::lock_guard<std::mutex> lock(frameMutex_);
@@ -134,7 +158,7 @@ void CameraStream::onFrame(Frame& frame) {
     }
     // The new page is the latest frame by now, so a capture the callback makes gets it.
     if (newPage) deliverAutoCaptureEvent(autoCaptureParam_.load());
-    if (preview != nullptr) preview(previewCopy_.data(), width, height, 0);
+    if (preview != nullptr) preview(previewPixels, width, height, 0);
 }
 
 int CameraStream::latestFrame(Frame& frame, std::chrono::milliseconds wait) const {
@@ -149,6 +173,9 @@ int CameraStream::latestFrame(Frame& frame, std::chrono::milliseconds wait) cons
     if (!frameArrived_.wait_for(lock, wait, ready)) return kFailed;
     if (!streaming_) return kNoDevice;
     frame = latest_;
+    lock.unlock();
+    // A JPEG frame is decoded on the caller's thread, from the newest frame as it came.
+    if (frame.compressed() && !decodeFrame(frame.jpeg, 1, false, frame)) return kFailed;
     return kOk;
 }
 
@@ -169,7 +196,7 @@ int CameraStream::capture(const std::string& path) {
     std::vector<uint8_t> jpeg;
     const int rendered = renderCapture(frame, settings(), jpeg);
     if (rendered != kOk) return rendered;
-    return writeFileAtomically(path, jpeg);
+    return writeDocumentFile(path, jpeg);
 }
 
 int CameraStream::captureBook(const std::string& leftPath, const std::string& rightPath,
@@ -180,9 +207,9 @@ int CameraStream::captureBook(const std::string& leftPath, const std::string& ri
     std::vector<uint8_t> left, right;
     const int rendered = renderBookPages(frame, settings(), removeFingers, left, right);
     if (rendered != kOk) return rendered;
-    const int first = writeFileAtomically(leftPath, left);
+    const int first = writeDocumentFile(leftPath, left);
     if (first != kOk) return first;
-    return writeFileAtomically(rightPath, right);
+    return writeDocumentFile(rightPath, right);
 }
 
 bool CameraStream::deliverPreviewFrame(uint8_t* pixels, int width, int height) {

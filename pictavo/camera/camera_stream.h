@@ -14,6 +14,7 @@
 #include "pictavo.h"
 #include "pictavo/camera/avi_writer.h"
 #include "pictavo/camera/camera.h"
+#include "pictavo/camera/frame_decoding.h"
 #include "pictavo/camera/image_settings.h"
 #include "pictavo/camera/page_change_detector.h"
 
@@ -35,7 +36,9 @@ class CameraStream final : public FrameSink {
     static std::vector<std::string> videoEncoders();
 
     // `framesPerSecond` is the rate the camera delivers at, for recordings' headers.
-    explicit CameraStream(int framesPerSecond = 15);
+    // `previewWidth`: the preview width JPEG frames are decoded for (frame_decoding.h's
+    // previewScale); 0 decodes them at full size.
+    explicit CameraStream(int framesPerSecond = 15, int previewWidth = kDefaultPreviewWidth);
     ~CameraStream() override;
 
     // The device started or stopped delivering frames. started() also resets auto capture's
@@ -53,8 +56,9 @@ class CameraStream final : public FrameSink {
     void onDeviceLost() override { stopped(); }
 
     // The latest frame, waiting up to `wait` for the first one after started() (of the size
-    // expectSize() announced). kOk, kNoDevice when the camera is not delivering, kFailed when no
-    // frame came in time.
+    // expectSize() announced), its pixels decoded at full size when it came compressed. kOk,
+    // kNoDevice when the camera is not delivering, kFailed when no frame came in time or it
+    // cannot be decoded.
     int latestFrame(Frame& frame, std::chrono::milliseconds wait = std::chrono::seconds(3)) const;
 
     int applyOption(const ImageOption& option);
@@ -84,6 +88,7 @@ class CameraStream final : public FrameSink {
     std::unique_ptr<PageChangeDetector> makeDetector(bool sensitive) const;
 
     int framesPerSecond_;
+    int previewWidth_;
 
     mutable std::mutex frameMutex_;  // guards latest_, sequence_, streaming_
     mutable std::condition_variable frameArrived_;
@@ -97,6 +102,7 @@ class CameraStream final : public FrameSink {
 
     std::atomic<PreviewFrameCallback*> preview_{nullptr};
     std::vector<uint8_t> previewCopy_;  // frame thread only: the callback may draw into it
+    Frame scaled_;  // frame thread only: a JPEG frame decoded for the preview and auto capture
 
     std::atomic<AutoCaptureCallback*> autoCapture_{nullptr};
     std::atomic<int> autoCaptureParam_{0};

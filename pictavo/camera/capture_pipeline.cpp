@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 
 #include "files/jpeg_codec.h"
 #include "pictavo/camera/file_sign.h"
+#include "pictavo/camera/frame_decoding.h"
 #include "pictavo/camera/v4l2_mjpeg.h"
 #include "pictavo/camera/watermark.h"
 #include "pictavo/status.h"
@@ -19,38 +21,57 @@ namespace {
 
 // Border filling and cropping, on the picture as the camera saw it.
 int prepare(Raster& raster, const CaptureSettings& settings) {
-    std::vector<Box> documents;
-    if (settings.autoCrop != kAutoCropOff) documents = findDocuments(raster);
-    if (settings.fillBorder) whitenBackground(raster);
+    const bool cropAutomatically = settings.crop.empty() && settings.autoCrop != kAutoCropOff;
+    std::vector<DocumentOutline> documents;
+    if (cropAutomatically || settings.fillBorder) documents = findDocuments(raster);
+    if (settings.fillBorder) whitenBackground(raster, documents);
 
     if (!settings.crop.empty()) {
         const CropRectangle& r = settings.crop;
         if (!cropTo(raster, Box{r.left, r.top, r.right, r.bottom})) return kInvalidArgument;
-    } else if (!documents.empty()) {
-        Box box = documents.front();
-        if (settings.autoCrop == kAutoCropAllDocuments) {
-            for (const Box& other : documents) {
-                box.left = std::min(box.left, other.left);
-                box.top = std::min(box.top, other.top);
-                box.right = std::max(box.right, other.right);
-                box.bottom = std::max(box.bottom, other.bottom);
-            }
-        }
-        cropTo(raster, box);
+    } else if (cropAutomatically && !documents.empty()) {
+        // The largest document, or every one, each cut out along its outline and straightened.
+        if (settings.autoCrop == kAutoCropDocument) documents.resize(1);
+        // Reading order: top to bottom, and left to right for documents side by side.
+        std::sort(documents.begin(), documents.end(),
+                  [](const DocumentOutline& a, const DocumentOutline& b) {
+                      const cv::Point2f ca = (a.corners[0] + a.corners[2]) * 0.5f;
+                      const cv::Point2f cb = (b.corners[0] + b.corners[2]) * 0.5f;
+                      const float rowHeight = 0.5f * std::min(a.size.height, b.size.height);
+                      return std::abs(ca.y - cb.y) > rowHeight ? ca.y < cb.y : ca.x < cb.x;
+                  });
+        std::vector<Raster> straightened;
+        for (const DocumentOutline& document : documents)
+            straightened.push_back(straighten(raster, document));
+        raster = stackDocuments(straightened);
     }
     // Nothing found to crop to: the whole picture is kept.
     return kOk;
 }
 
+// The picture encoded with the capture's quality (and marked when the file sign is on).
+int encodeAndSign(const uint8_t* pixels, int width, int height, int channels, size_t stride,
+                  lenvaro::jpeg::EncodeOptions options, const CaptureSettings& settings,
+                  std::vector<uint8_t>& jpeg) {
+    options.quality = settings.quality;
+    jpeg.clear();
+    if (!lenvaro::jpeg::encode(pixels, width, height, channels, stride, options, jpeg))
+        return kFailed;
+    if (!settings.fileSign) return kOk;
+    std::vector<uint8_t> key;
+    if (loadOrCreateSignKey(signKeyPath(), key) != kOk) return kFileError;
+    return signJpeg(jpeg, key) == kOk ? kOk : kFailed;
+}
+
 // Everything after the crop, down to the encoded (and marked) file.
 int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>& jpeg) {
-    raster = rotateQuarterTurns(raster, settings.quarterTurns);
+    if (settings.quarterTurns % 4 != 0) raster = rotateQuarterTurns(raster, settings.quarterTurns);
     // A quarter turn swaps the picture's directions, and with them the densities.
     const bool across = settings.quarterTurns % 2 != 0;
     const int xDpi = across ? settings.yDpi : settings.xDpi;
     const int yDpi = across ? settings.xDpi : settings.yDpi;
 
-    if (settings.denoise) smoothNoise(raster);
+    if (settings.denoise) denoise(raster);
     if (settings.adjust == kAdjustAutoLevels) stretchLevels(raster);
     if (settings.adjust == kAdjustSharpen) sharpen(raster);
     if (settings.colourStyle == kGrey) toGrey(raster);
@@ -64,36 +85,42 @@ int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>&
     }
 
     lenvaro::jpeg::EncodeOptions options;
-    options.quality = settings.quality;
     options.xDpi = xDpi;
     options.yDpi = yDpi;
-    jpeg.clear();
-    if (!lenvaro::jpeg::encode(raster.data.data(), raster.width, raster.height, raster.channels,
-                               raster.rowBytes(), options, jpeg))
-        return kFailed;
-    if (!settings.fileSign) return kOk;
-    std::vector<uint8_t> key;
-    if (loadOrCreateSignKey(signKeyPath(), key) != kOk) return kFileError;
-    return signJpeg(jpeg, key) == kOk ? kOk : kFailed;
+    return encodeAndSign(raster.data.data(), raster.width, raster.height, raster.channels,
+                         raster.rowBytes(), options, settings, jpeg);
 }
 
 }  // namespace
 
 int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vector<uint8_t>& jpeg) {
+    const bool touchesPixels = settings.autoCrop != kAutoCropOff || !settings.crop.empty() ||
+                               settings.quarterTurns != 0 || settings.denoise ||
+                               settings.adjust != kAdjustNone || settings.fillBorder ||
+                               settings.colourStyle != kColour || settings.watermark.enabled;
     // Nothing asked of the pixels (and no quality of the page's own): the camera's JPEG is saved
     // as it came, with our header, rather than decoded and encoded again.
-    const CaptureSettings defaults;
-    const bool keepsPixels = settings.autoCrop == kAutoCropOff && settings.crop.empty() &&
-                             settings.quarterTurns == 0 && !settings.denoise &&
-                             settings.adjust == kAdjustNone && !settings.fillBorder &&
-                             settings.colourStyle == kColour && !settings.watermark.enabled &&
-                             settings.quality == defaults.quality;
-    if (keepsPixels && !frame.jpeg.empty() &&
+    if (!touchesPixels && settings.quality == CaptureSettings{}.quality && !frame.jpeg.empty() &&
         completeMotionJpeg(frame.jpeg, settings.xDpi, settings.yDpi, jpeg)) {
         if (!settings.fileSign) return kOk;
         std::vector<uint8_t> key;
         if (loadOrCreateSignKey(signKeyPath(), key) != kOk) return kFileError;
         return signJpeg(jpeg, key) == kOk ? kOk : kFailed;
+    }
+    if (frame.compressed()) {
+        Frame decoded;
+        if (!decodeFrame(frame.jpeg, 1, false, decoded)) return kFailed;
+        return renderCapture(decoded, settings, jpeg);
+    }
+    if (!touchesPixels) {
+        // Straight from the frame's own rows to the encoder: no copy of the picture.
+        lenvaro::jpeg::EncodeOptions options;
+        options.xDpi = settings.xDpi;
+        options.yDpi = settings.yDpi;
+        options.bgr = true;
+        options.bottomUp = true;
+        return encodeAndSign(frame.pixels.data(), frame.width, frame.height, 3, frame.rowBytes(),
+                             options, settings, jpeg);
     }
     Raster raster = rasterFromFrame(frame);
     const int status = prepare(raster, settings);
@@ -103,6 +130,11 @@ int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vect
 
 int renderBookPages(const Frame& frame, const CaptureSettings& settings, bool removeFingers,
                     std::vector<uint8_t>& leftPage, std::vector<uint8_t>& rightPage) {
+    if (frame.compressed()) {
+        Frame decoded;
+        if (!decodeFrame(frame.jpeg, 1, false, decoded)) return kFailed;
+        return renderBookPages(decoded, settings, removeFingers, leftPage, rightPage);
+    }
     Raster raster = rasterFromFrame(frame);
     const int status = prepare(raster, settings);
     if (status != kOk) return status;
@@ -121,26 +153,6 @@ int renderBookPages(const Frame& frame, const CaptureSettings& settings, bool re
     const int first = finish(std::move(left), settings, leftPage);
     if (first != kOk) return first;
     return finish(std::move(right), settings, rightPage);
-}
-
-int writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return kFileError;
-    size_t written = 0;
-    bool ok = true;
-    while (ok && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            ok = false;
-        else
-            written += static_cast<size_t>(n);
-    }
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return kOk;
-    ::unlink(temporary.c_str());
-    return kFileError;
 }
 
 bool encodeFrame(const Frame& frame, int quality, std::vector<uint8_t>& jpeg) {

@@ -24,10 +24,6 @@ int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vect
 int renderBookPages(const Frame& frame, const CaptureSettings& settings, bool removeFingers,
                     std::vector<uint8_t>& leftPage, std::vector<uint8_t>& rightPage);
 
-// Writes `bytes` to `path` through a temporary file in the same directory, so that nobody sees
-// half a file (mode 0600 for a new file). kOk or kFileError.
-int writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
-
 // Encodes a whole frame as a JPEG (for recordings). False when the encoder fails.
 bool encodeFrame(const Frame& frame, int quality, std::vector<uint8_t>& jpeg);
 

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <random>
 
+#include <opencv2/imgproc.hpp>
+
 #include "files/jpeg_codec.h"
 
 namespace pictavo {
@@ -224,7 +226,7 @@ void ImageScene::nextPage() {
     if (!images_.empty()) current_ = (current_ + 1) % images_.size();
 }
 
-void ImageScene::render(Frame& frame, Resolution size, std::chrono::system_clock::time_point now) {
+void ImageScene::render(Frame& frame, Resolution size, std::chrono::system_clock::time_point) {
     if (images_.empty()) {
         resize(frame, size);
         std::fill(frame.pixels.begin(), frame.pixels.end(), 0);
@@ -234,34 +236,41 @@ void ImageScene::render(Frame& frame, Resolution size, std::chrono::system_clock
         resize(still_, size);
         fillRect(still_, 0, 0, size.width, size.height, 24, 24, 24);
         const Picture& picture = images_[current_];
-        // Fit the picture inside the frame, aspect kept.
+        // Fit the picture inside the frame, aspect kept; a picture of the frame's own size is
+        // shown pixel for pixel.
         long fitWidth = size.width;
         long fitHeight = static_cast<long>(picture.height) * size.width / picture.width;
         if (fitHeight > size.height) {
             fitHeight = size.height;
             fitWidth = static_cast<long>(picture.width) * size.height / picture.height;
         }
-        const long left = (size.width - fitWidth) / 2;
-        const long top = (size.height - fitHeight) / 2;
-        for (long y = 0; y < fitHeight; ++y) {
-            const long sourceY = y * picture.height / fitHeight;
-            const uint8_t* source =
-                picture.rgb.data() + static_cast<size_t>(sourceY) * picture.width * 3;
-            uint8_t* out = still_.row(static_cast<int>(top + y)) + left * 3;
-            for (long x = 0; x < fitWidth; ++x) {
-                const uint8_t* pixel = source + (x * picture.width / fitWidth) * 3;
-                *out++ = pixel[2];
-                *out++ = pixel[1];
-                *out++ = pixel[0];
-            }
+        fitWidth = std::max(1L, fitWidth);
+        fitHeight = std::max(1L, fitHeight);
+        const cv::Mat source(picture.height, picture.width, CV_8UC3,
+                             const_cast<uint8_t*>(picture.rgb.data()));
+        cv::Mat fitted;
+        if (fitWidth == picture.width && fitHeight == picture.height) {
+            fitted = source;
+        } else {
+            const bool shrinking = fitWidth < picture.width;
+            cv::resize(source, fitted, cv::Size(static_cast<int>(fitWidth), static_cast<int>(fitHeight)),
+                       0, 0, shrinking ? cv::INTER_AREA : cv::INTER_LINEAR);
         }
+        // Frames are B,G,R with the bottom row first: the picture turned over into place.
+        cv::Mat frameMat(size.height, size.width, CV_8UC3, still_.pixels.data());
+        const int left = static_cast<int>((size.width - fitWidth) / 2);
+        const int top = static_cast<int>((size.height - fitHeight) / 2);
+        const cv::Rect place(left, size.height - top - static_cast<int>(fitHeight),
+                             static_cast<int>(fitWidth), static_cast<int>(fitHeight));
+        cv::Mat bgr;
+        cv::cvtColor(fitted, bgr, cv::COLOR_RGB2BGR);
+        cv::flip(bgr, frameMat(place), 0);
         stillImage_ = current_;
     }
+    // The picture exactly as it is: nothing drawn over it.
     frame.width = still_.width;
     frame.height = still_.height;
     frame.pixels = still_.pixels;
-    const int scale = std::max(1, size.height / 120);
-    drawClock(frame, size.width - 2 * scale, 2 * scale, scale, now);
 }
 
 }  // namespace pictavo

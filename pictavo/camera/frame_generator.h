@@ -49,9 +49,10 @@ class DocumentScene final : public FrameGenerator {
     int pageHeight_ = 0;
 };
 
-// Pictures read from JPEG files, each fitted into the frame on a dark background (scaled by
-// nearest neighbour, aspect kept), with the clock of the document scene in a corner. nextPage()
-// moves to the next file, round robin.
+// Pictures read from JPEG files, each fitted into the frame on a dark background (aspect kept;
+// a picture of the frame's size is shown pixel for pixel) and shown exactly so: nothing is
+// drawn over it, so captures and auto crop see the photo itself. nextPage() moves to the next
+// file, round robin.
 class ImageScene final : public FrameGenerator {
   public:
     // Reads every file now; files that cannot be read are left out and named in `problems`.

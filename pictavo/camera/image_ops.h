@@ -1,8 +1,11 @@
-// The picture operations of the capture pipeline, on a plain top-down raster.
+// The picture operations of the capture pipeline, on a plain top-down raster, done with OpenCV.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
+
+#include <opencv2/core.hpp>
 
 #include "pictavo/camera/camera.h"
 #include "pictavo/camera/image_settings.h"
@@ -25,7 +28,15 @@ struct Raster {
         return data.data() + static_cast<size_t>(y) * rowBytes() +
                static_cast<size_t>(x) * channels;
     }
+    // The pixels as an OpenCV matrix sharing them (valid while `data` is not resized).
+    cv::Mat mat() {
+        return cv::Mat(height, width, CV_8UC(channels), data.empty() ? nullptr : data.data());
+    }
+    cv::Mat mat() const { return const_cast<Raster*>(this)->mat(); }
 };
+
+// A copy of `picture` (8-bit, one or three channels) as a raster.
+Raster rasterOf(const cv::Mat& picture);
 
 // A rectangle in pixels: left and top inclusive, right and bottom exclusive.
 struct Box {
@@ -44,8 +55,9 @@ bool cropTo(Raster& raster, Box box);
 // Turns the picture clockwise by `turns` quarter turns (any integer; taken modulo 4).
 Raster rotateQuarterTurns(const Raster& raster, int turns);
 
-// 3 x 3 mean filter: takes the grain out of a camera picture.
-void smoothNoise(Raster& raster);
+// Takes the grain out of a camera picture and keeps its edges (text strokes, a page's border)
+// sharp: a bilateral filter, which averages only over neighbours of a similar colour.
+void denoise(Raster& raster);
 // Stretches the levels so that the darkest and brightest hundredth of the pixels reach 0
 // and 255.
 void stretchLevels(Raster& raster);
@@ -53,15 +65,38 @@ void stretchLevels(Raster& raster);
 void sharpen(Raster& raster);
 // R,G,B to one grey channel (ITU-R BT.601 weights).
 void toGrey(Raster& raster);
-// Grey, then black or white on either side of the threshold Otsu's method finds.
+// Grey, then black or white against the brightness around each pixel rather than one level
+// for the whole picture, so that text in a shadow or under a lamp's fall-off stays readable
+// and the paper stays white.
 void toBlackAndWhite(Raster& raster);
 
-// The documents on the desk: regions that stand out from the background (estimated from the
-// picture's edges), largest first; regions smaller than a hundredth of the picture are left out.
-std::vector<Box> findDocuments(const Raster& raster);
-// Paints the background around the documents (everything background-like connected to the
-// picture's edge) white.
-void whitenBackground(Raster& raster);
+// One document found on the desk: its outline and the size it has when straightened.
+struct DocumentOutline {
+    // Top left, top right, bottom right, bottom left of the document as it lies (turned by less
+    // than 45 degrees either way), in picture pixels.
+    std::array<cv::Point2f, 4> corners;
+    cv::Size size;  // the mean lengths of its opposite sides
+    double area = 0;
+
+    // Picture pixels to the straightened document's.
+    cv::Matx33d toStraightened() const;
+};
+
+// The documents on the desk (pages, receipts, cards), largest first: each outline a
+// quadrilateral found from edges and from the regions that differ from the desk (with patterns
+// smoothed away first, and a low threshold for pale desks), kept only when all its sides stand
+// out against what lies beyond them. Documents smaller than a hundredth of the picture, or
+// filling all of it, are not reported.
+std::vector<DocumentOutline> findDocuments(const Raster& raster);
+// The document cut out along its outline, its perspective and skew undone, upright at its own
+// aspect ratio.
+Raster straighten(const Raster& raster, const DocumentOutline& document);
+// Straightened documents one below the other, in the order given, centred on white with a gap
+// between them.
+Raster stackDocuments(const std::vector<Raster>& documents);
+// Paints white everything outside the documents' outlines, grown by a pixel or two so that no
+// pixel of a document is touched. Nothing is painted when there are no documents.
+void whitenBackground(Raster& raster, const std::vector<DocumentOutline>& documents);
 // Paints skin-coloured pixels inside `region` with the colour (r, g, b): fingers holding a book
 // open at the edges of its pages.
 void paintOverSkin(Raster& raster, Box region, uint8_t r, uint8_t g, uint8_t b);

@@ -17,6 +17,9 @@ bool gone(int error) { return error == ENODEV || error == ENOENT || error == ENX
 // A driver that keeps failing to hand out frames without saying it is gone is treated as gone
 // after this many failures in a row, rather than spinning.
 constexpr int kMaxFailuresInRow = 50;
+// A stream that fails again right after being restarted, this many times without a frame in
+// between, will not recover by itself: the camera is given up as lost.
+constexpr int kMaxRestartsInRow = 3;
 
 v4l2_buffer mmapBuffer(unsigned index = 0) {
     v4l2_buffer buffer{};
@@ -24,6 +27,57 @@ v4l2_buffer mmapBuffer(unsigned index = 0) {
     buffer.memory = V4L2_MEMORY_MMAP;
     buffer.index = index;
     return buffer;
+}
+
+// The preview and captures gain nothing from more frames than this; each one costs a
+// conversion and a JPEG.
+constexpr uint32_t kMaxFramesPerSecond = 30;
+
+// Sets the fastest frame rate the driver offers for the format and size, up to
+// kMaxFramesPerSecond. Drivers keep whatever rate was set last (by another program, or for
+// another size: vivid lowers it for large sizes and keeps it lowered), so it is set at every
+// start. Nothing changes where the driver cannot say or set a rate.
+void chooseFrameRate(V4l2Handle& handle, uint32_t pixelFormat, uint32_t width, uint32_t height) {
+    v4l2_streamparm parameters{};
+    parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (handle.control(VIDIOC_G_PARM, &parameters) != 0 ||
+        (parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) == 0)
+        return;
+    // The chosen interval as a fraction of a second: `numerator` / `denominator`.
+    v4l2_fract best{0, 0};
+    const auto faster = [](v4l2_fract a, v4l2_fract b) {  // a is a shorter interval than b
+        return static_cast<uint64_t>(a.numerator) * b.denominator <
+               static_cast<uint64_t>(b.numerator) * a.denominator;
+    };
+    const v4l2_fract fastestWanted{1, kMaxFramesPerSecond};
+    for (uint32_t index = 0; index < 64; ++index) {
+        v4l2_frmivalenum interval{};
+        interval.index = index;
+        interval.pixel_format = pixelFormat;
+        interval.width = width;
+        interval.height = height;
+        if (handle.control(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
+        if (interval.type != V4L2_FRMIVAL_TYPE_DISCRETE) {
+            // A range: its shortest interval, or the wanted rate when that lies inside it.
+            const v4l2_frmival_stepwise& range = interval.stepwise;
+            if (range.min.numerator == 0 || range.min.denominator == 0) break;
+            if (!faster(range.min, fastestWanted)) {
+                best = range.min;
+            } else if (faster(range.max, fastestWanted)) {
+                best = range.max;
+            } else {
+                best = fastestWanted;
+            }
+            break;
+        }
+        const v4l2_fract offered = interval.discrete;
+        if (offered.numerator == 0 || offered.denominator == 0 || faster(offered, fastestWanted))
+            continue;
+        if (best.denominator == 0 || faster(offered, best)) best = offered;
+    }
+    if (best.denominator == 0) return;
+    parameters.parm.capture.timeperframe = best;
+    handle.control(VIDIOC_S_PARM, &parameters);
 }
 
 // ---- controls -------------------------------------------------------------------------------
@@ -165,6 +219,7 @@ struct V4l2Camera::Session {
     int width = 0;
     int height = 0;
     uint32_t bytesPerLine = 0;
+    YuvEncoding encoding;  // range and matrix of Y'CbCr frames, as the driver states them
     // The capture thread's own.
     V4l2FrameConverter converter;
     Frame frame;
@@ -269,9 +324,11 @@ int V4l2Camera::startSession(int mediaType, Resolution size) {
         format.fmt.pix.height > 16384)
         return kNotSupported;
     session->pixelFormat = wanted;
+    session->encoding = yuvEncodingOf(format.fmt.pix);
     session->width = static_cast<int>(format.fmt.pix.width);
     session->height = static_cast<int>(format.fmt.pix.height);
     session->bytesPerLine = format.fmt.pix.bytesperline;
+    chooseFrameRate(handle, wanted, format.fmt.pix.width, format.fmt.pix.height);
 
     v4l2_requestbuffers request{};
     request.count = kBuffers;
@@ -381,16 +438,41 @@ int V4l2Camera::control(const DeviceControl& control) {
     return std::visit(ControlVisitor{*handle}, control);
 }
 
+bool V4l2Camera::restartStream(Session& session) {
+    V4l2Handle& handle = *session.handle;
+    // Stopping the stream clears the driver's error and hands every buffer back to us; all of
+    // them go to the driver again before the stream restarts.
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (handle.control(VIDIOC_STREAMOFF, &type) != 0) return false;
+    for (unsigned i = 0; i < session.buffers.size(); ++i) {
+        v4l2_buffer buffer = mmapBuffer(i);
+        if (handle.control(VIDIOC_QBUF, &buffer) != 0) return false;
+    }
+    if (handle.control(VIDIOC_STREAMON, &type) != 0) return false;
+    restarts_.fetch_add(1);
+    return true;
+}
+
 void V4l2Camera::run(Session* session) {
     V4l2Handle& handle = *session->handle;
     int failuresInRow = 0;
+    int restartsInRow = 0;
     const auto lose = [this] {
         lost_.store(true);
         FrameSink* sink = sink_.load();
         if (sink != nullptr) sink->onDeviceLost();
     };
+    // The driver's stream failed while the device is still there (a transfer error, say): every
+    // DQBUF answers EIO until the stream is stopped. It is restarted, a few times at most.
+    const auto recover = [&] {
+        return ++restartsInRow <= kMaxRestartsInRow && restartStream(*session);
+    };
     while (!stop_.load()) {
         const int ready = handle.waitReadable(kPollMs);
+        if (ready == -EIO) {
+            if (!recover()) return lose();
+            continue;
+        }
         if (ready < 0) return lose();
         if (ready == 0) continue;
 
@@ -405,8 +487,20 @@ void V4l2Camera::run(Session* session) {
             if (error == EAGAIN) break;
             if (error != 0) {
                 if (gone(error)) return lose();
-                ++failuresInRow;
+                if (error == EIO) {
+                    if (!recover()) return lose();
+                    have = false;  // the restart gave every buffer to the driver again
+                } else {
+                    ++failuresInRow;
+                }
                 break;
+            }
+            // A buffer the driver marks as damaged goes straight back, unseen; an older good
+            // one stays the newest.
+            if ((buffer.flags & V4L2_BUF_FLAG_ERROR) != 0 || buffer.index >= session->buffers.size()) {
+                damaged_.fetch_add(1);
+                if (gone(handle.control(VIDIOC_QBUF, &buffer))) return lose();
+                continue;
             }
             if (have) {
                 const int requeued = handle.control(VIDIOC_QBUF, &newest);
@@ -421,8 +515,8 @@ void V4l2Camera::run(Session* session) {
             continue;
         }
         failuresInRow = 0;
-        if ((newest.flags & V4L2_BUF_FLAG_ERROR) == 0 && newest.index < session->buffers.size())
-            deliver(*session, newest.index, newest.bytesused);
+        deliver(*session, newest.index, newest.bytesused);
+        restartsInRow = 0;
         const int requeued = handle.control(VIDIOC_QBUF, &newest);
         if (gone(requeued)) return lose();
     }
@@ -435,7 +529,8 @@ void V4l2Camera::deliver(Session& session, unsigned index, uint32_t bytesUsed) {
     // memory say, is skipped.
     try {
         if (!session.converter.convert(session.pixelFormat, session.width, session.height,
-                                       session.bytesPerLine, buffer.data(), size, session.frame))
+                                       session.bytesPerLine, buffer.data(), size, session.frame,
+                                       session.encoding))
             return;
         // Counted before the hand-over, so whoever the sink wakes already sees the count.
         delivered_.fetch_add(1);

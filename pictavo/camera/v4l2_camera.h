@@ -50,9 +50,12 @@ class V4l2Camera final : public Camera {
 
     const std::string& identity() const { return node_.identity; }
     // For the tests and the curious: frames converted and delivered, frames dropped because a
-    // newer one was already waiting, and whether the device went away while streaming.
+    // newer one was already waiting, frames the driver marked as damaged, stream restarts after
+    // a streaming error, and whether the device went away while streaming.
     uint64_t framesDelivered() const { return delivered_.load(); }
     uint64_t framesDropped() const { return dropped_.load(); }
+    uint64_t framesDamaged() const { return damaged_.load(); }
+    uint64_t streamRestarts() const { return restarts_.load(); }
     bool lost() const { return lost_.load(); }
 
   private:
@@ -64,6 +67,8 @@ class V4l2Camera final : public Camera {
     int restart(int mediaType, Resolution size);
     bool listed(int mediaType, Resolution size) const;
     void run(Session* session);
+    // Stops and starts the stream of `session` again; false when the driver refuses.
+    bool restartStream(Session& session);
     void deliver(Session& session, unsigned index, uint32_t bytesUsed);
 
     const V4l2NodeInfo node_;
@@ -82,6 +87,8 @@ class V4l2Camera final : public Camera {
     std::atomic<bool> lost_{false};
     std::atomic<uint64_t> delivered_{0};
     std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> damaged_{0};
+    std::atomic<uint64_t> restarts_{0};
 };
 
 }  // namespace pictavo

@@ -8,23 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
+
+#include "pictavo/device_files.h"
 
 namespace pictavo {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The first line of a small sysfs attribute, without trailing white space; "" when missing.
-std::string readAttribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!in || !std::getline(in, line)) return "";
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-    if (line.size() > 256) line.resize(256);
-    return line;
-}
 
 std::string upperHex(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -45,17 +36,6 @@ std::string fixedText(const uint8_t* bytes, size_t size) {
     return std::string(reinterpret_cast<const char*>(bytes), strnlen(reinterpret_cast<const char*>(bytes), size));
 }
 
-// The node number of "video12": 12; -1 for other names.
-int nodeNumber(const std::string& name) {
-    if (name.rfind("video", 0) != 0 || name.size() == 5 || name.size() > 10) return -1;
-    int number = 0;
-    for (size_t i = 5; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return -1;
-        number = number * 10 + (name[i] - '0');
-    }
-    return number;
-}
-
 // Walks up from the node's device (a USB interface) to the USB device that carries idVendor,
 // staying inside the sysfs tree.
 void readUsbIdentity(const fs::path& classEntry, const fs::path& sysRoot, V4l2NodeInfo& node,
@@ -69,9 +49,9 @@ void readUsbIdentity(const fs::path& classEntry, const fs::path& sysRoot, V4l2No
         const std::string relative = device.lexically_relative(root).string();
         if (relative.empty() || relative.rfind("..", 0) == 0) return;
         if (fs::exists(device / "idVendor", error)) {
-            node.vendorId = upperHex(printable(readAttribute(device / "idVendor")));
-            node.productId = upperHex(printable(readAttribute(device / "idProduct")));
-            node.serial = printable(readAttribute(device / "serial"));
+            node.vendorId = upperHex(printable(readSysfsAttribute(device / "idVendor")));
+            node.productId = upperHex(printable(readSysfsAttribute(device / "idProduct")));
+            node.serial = printable(readSysfsAttribute(device / "serial"));
             return;
         }
         device = device.parent_path();
@@ -93,7 +73,7 @@ std::vector<V4l2NodeInfo> findV4l2CaptureNodes(const std::string& root, V4l2Io& 
     std::vector<std::pair<int, std::string>> names;
     for (fs::directory_iterator it(classDir, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        const int number = nodeNumber(name);
+        const int number = deviceNodeNumber(name, "video");
         if (number >= 0) names.emplace_back(number, name);
     }
     std::sort(names.begin(), names.end());
@@ -103,7 +83,7 @@ std::vector<V4l2NodeInfo> findV4l2CaptureNodes(const std::string& root, V4l2Io& 
         V4l2NodeInfo node;
         node.nodeName = entry.second;
         node.devicePath = (fs::path(root) / "dev" / entry.second).string();
-        node.name = printable(readAttribute(classEntry / "name"));
+        node.name = printable(readSysfsAttribute(classEntry / "name"));
         std::string devicePlace;
         readUsbIdentity(classEntry, sysRoot, node, devicePlace);
 
@@ -113,7 +93,7 @@ std::vector<V4l2NodeInfo> findV4l2CaptureNodes(const std::string& root, V4l2Io& 
             // The node vanished between the listing and now, or is not a device at all.
             if (openError == ENOENT || openError == ENODEV || openError == ENXIO) continue;
             // Unopenable nodes are listed when they are their device's first node.
-            const std::string index = readAttribute(classEntry / "index");
+            const std::string index = readSysfsAttribute(classEntry / "index");
             if (!index.empty() && index != "0") continue;
             node.openError = openError;
         } else {

@@ -45,7 +45,7 @@ bool convertibleFormat(uint32_t pixelFormat) {
         // Decoded by the JPEG codec.
         case V4L2_PIX_FMT_MJPEG:
         case V4L2_PIX_FMT_JPEG:
-        // Read by libv4lconvert.
+        // Converted with OpenCV.
         case V4L2_PIX_FMT_YUYV:
         case V4L2_PIX_FMT_YVYU:
         case V4L2_PIX_FMT_UYVY:

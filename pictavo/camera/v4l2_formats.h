@@ -20,7 +20,7 @@ struct V4l2Format {
 std::string fourccText(uint32_t pixelFormat);
 
 // Whether frames of this format can be turned into B,G,R pixels: JPEG by the JPEG codec, the
-// uncompressed formats libv4lconvert reads. Compressed video (H.264, ...) cannot.
+// uncompressed formats OpenCV converts. Compressed video (H.264, ...) cannot.
 bool convertibleFormat(uint32_t pixelFormat);
 
 // The sizes offered by a stepwise or continuous range: the usual camera sizes that lie on the

@@ -1,12 +1,11 @@
 // Conversion of V4L2 frames to bottom-up B,G,R.
 #include "pictavo/camera/v4l2_frame_converter.h"
 
-#include <libv4l-plugin.h>
-#include <libv4lconvert.h>
 #include <linux/videodev2.h>
 
-#include <cerrno>
 #include <cstring>
+
+#include <opencv2/imgproc.hpp>
 
 #include "files/jpeg_codec.h"
 #include "pictavo/camera/v4l2_formats.h"
@@ -14,115 +13,133 @@
 namespace pictavo {
 namespace {
 
-// libv4lconvert asks the device about itself (to look up quirks and software controls). Our
-// converter only converts the buffers it is given, so it is detached from any device: it learns
-// it is a plain capture device with no controls, and no file descriptor is touched.
-int refuseIoctl(void*, int, unsigned long request, void* argument) {
-    if (request == VIDIOC_QUERYCAP) {
-        auto* capability = static_cast<v4l2_capability*>(argument);
-        *capability = v4l2_capability{};
-        std::memcpy(capability->driver, "pictavo", 8);
-        std::memcpy(capability->card, "converter", 10);
-        capability->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-        return 0;
-    }
-    errno = request == VIDIOC_QUERYCTRL || request == VIDIOC_ENUM_FMT ? EINVAL : ENOTTY;
-    return -1;
-}
-ssize_t refuseTransfer(void*, int, void*, size_t) {
-    errno = ENOTTY;
-    return -1;
-}
-ssize_t refuseWrite(void*, int, const void*, size_t) {
-    errno = ENOTTY;
-    return -1;
-}
-
-const libv4l_dev_ops kDetachedOps = {nullptr,        nullptr,     refuseIoctl, refuseTransfer,
-                                     refuseWrite,    nullptr,     nullptr,     nullptr,
-                                     nullptr,        nullptr,     nullptr,     nullptr};
-
 constexpr size_t kMaxPixels = 16384u * 16384u;
 
 bool isJpeg(uint32_t pixelFormat) {
     return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
 }
 
-}  // namespace
+// How a pixel format lies in memory and which OpenCV conversion reads it. The YUV formats are
+// read as cameras send them: BT.601, luma 16..235 (V4L2's default quantisation for YUV).
+struct Layout {
+    enum Kind { kPacked, kTwoPlanes, kThreePlanes } kind;
+    int bytesPerPixel;  // of the first (or only) plane's rows
+    int code;           // cv::COLOR_... to B,G,R; -1: already B,G,R
+};
 
-V4l2FrameConverter::V4l2FrameConverter()
-    : converter_(v4lconvert_create_with_dev_ops(-1, nullptr, &kDetachedOps)) {}
-
-V4l2FrameConverter::~V4l2FrameConverter() {
-    if (converter_ != nullptr) v4lconvert_destroy(converter_);
+bool layoutOf(uint32_t pixelFormat, Layout& layout) {
+    switch (pixelFormat) {
+        case V4L2_PIX_FMT_YUYV: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_YUYV}; return true;
+        case V4L2_PIX_FMT_YVYU: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_YVYU}; return true;
+        case V4L2_PIX_FMT_UYVY: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_UYVY}; return true;
+        case V4L2_PIX_FMT_NV12: layout = {Layout::kTwoPlanes, 1, cv::COLOR_YUV2BGR_NV12}; return true;
+        case V4L2_PIX_FMT_NV21: layout = {Layout::kTwoPlanes, 1, cv::COLOR_YUV2BGR_NV21}; return true;
+        case V4L2_PIX_FMT_YUV420: layout = {Layout::kThreePlanes, 1, cv::COLOR_YUV2BGR_I420}; return true;
+        case V4L2_PIX_FMT_YVU420: layout = {Layout::kThreePlanes, 1, cv::COLOR_YUV2BGR_YV12}; return true;
+        case V4L2_PIX_FMT_RGB24: layout = {Layout::kPacked, 3, cv::COLOR_RGB2BGR}; return true;
+        case V4L2_PIX_FMT_BGR24: layout = {Layout::kPacked, 3, -1}; return true;
+        // Little-endian 16-bit words, red in the high bits: what OpenCV calls BGR565.
+        case V4L2_PIX_FMT_RGB565: layout = {Layout::kPacked, 2, cv::COLOR_BGR5652BGR}; return true;
+        case V4L2_PIX_FMT_GREY: layout = {Layout::kPacked, 1, cv::COLOR_GRAY2BGR}; return true;
+        default: return false;
+    }
 }
+
+// The frame's pixels converted, top row first, into `out`.
+bool toBgr(const Layout& layout, int width, int height, size_t stride, const uint8_t* bytes,
+           size_t size, cv::Mat& out, std::vector<uint8_t>& packed) {
+    const auto w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+    uint8_t* data = const_cast<uint8_t*>(bytes);  // OpenCV only reads it
+    switch (layout.kind) {
+        case Layout::kPacked: {
+            if (size < stride * (h - 1) + w * static_cast<size_t>(layout.bytesPerPixel)) return false;
+            const int type = layout.bytesPerPixel == 1 ? CV_8UC1
+                             : layout.bytesPerPixel == 2 ? CV_8UC2
+                                                         : CV_8UC3;
+            const cv::Mat in(height, width, type, data, stride);
+            if (layout.code < 0)
+                in.copyTo(out);
+            else
+                cv::cvtColor(in, out, layout.code);
+            return true;
+        }
+        case Layout::kTwoPlanes: {
+            // Luma rows, then rows of interleaved chroma for two luma rows each, `stride` apart.
+            if (width % 2 != 0 || height % 2 != 0 || size < stride * (h + h / 2 - 1) + w) return false;
+            const cv::Mat luma(height, width, CV_8UC1, data, stride);
+            const cv::Mat chroma(height / 2, width / 2, CV_8UC2, data + stride * h, stride);
+            cv::cvtColorTwoPlane(luma, chroma, out, layout.code);
+            return true;
+        }
+        case Layout::kThreePlanes: {
+            // Luma, then the two chroma planes at half the size, rows half as far apart. OpenCV
+            // reads the three planes packed one after the other: padded rows are packed first.
+            const size_t chromaStride = stride / 2;
+            if (width % 2 != 0 || height % 2 != 0 ||
+                size < stride * h + 2 * chromaStride * (h / 2) - (chromaStride - w / 2))
+                return false;
+            const uint8_t* source = bytes;
+            if (stride != w) {
+                packed.resize(w * h * 3 / 2);
+                uint8_t* to = packed.data();
+                for (size_t y = 0; y < h; ++y, to += w) std::memcpy(to, bytes + y * stride, w);
+                const uint8_t* planes = bytes + stride * h;
+                for (size_t y = 0; y < h; ++y, to += w / 2)  // both chroma planes, h/2 rows each
+                    std::memcpy(to, planes + y * chromaStride, w / 2);
+                source = packed.data();
+            }
+            const cv::Mat in(height * 3 / 2, width, CV_8UC1, const_cast<uint8_t*>(source));
+            cv::cvtColor(in, out, layout.code);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 bool V4l2FrameConverter::convert(uint32_t pixelFormat, int width, int height,
                                  uint32_t bytesPerLine, const uint8_t* bytes, size_t size,
-                                 Frame& frame) {
+                                 Frame& frame, const YuvEncoding& encoding) {
     if (bytes == nullptr || size == 0) return false;
-    if (isJpeg(pixelFormat)) return convertJpeg(bytes, size, frame);
-    if (!convertibleFormat(pixelFormat) || width <= 0 || height <= 0 ||
-        static_cast<size_t>(width) * static_cast<size_t>(height) > kMaxPixels)
-        return false;
-    return convertRaw(pixelFormat, width, height, bytesPerLine, bytes, size, frame);
-}
-
-bool V4l2FrameConverter::convertJpeg(const uint8_t* bytes, size_t size, Frame& frame) {
-    lenvaro::jpeg::Image image;
-    if (!lenvaro::jpeg::decode(bytes, size, image) || image.components != 3) return false;
-    // Kept for captures that change no pixel: they save the camera's own JPEG.
-    frame.jpeg.assign(bytes, bytes + size);
-    frame.width = image.width;
-    frame.height = image.height;
-    frame.pixels.resize(frame.rowBytes() * static_cast<size_t>(image.height));
-    // The codec gives R,G,B rows top first; frames hold B,G,R rows bottom first.
-    for (int y = 0; y < image.height; ++y) {
-        const uint8_t* in = image.pixels.data() + static_cast<size_t>(y) * frame.rowBytes();
-        uint8_t* out = frame.row(y);
-        for (int x = 0; x < image.width; ++x) {
-            out[3 * x] = in[3 * x + 2];
-            out[3 * x + 1] = in[3 * x + 1];
-            out[3 * x + 2] = in[3 * x];
-        }
+    if (isJpeg(pixelFormat)) {
+        // Only the header is read now; the pixels are decoded when something needs them.
+        lenvaro::jpeg::Info info;
+        if (!lenvaro::jpeg::readInfo(bytes, size, info) || info.components != 3 ||
+            info.width <= 0 || info.height <= 0)
+            return false;
+        frame.width = info.width;
+        frame.height = info.height;
+        frame.pixels.clear();
+        frame.jpeg.assign(bytes, bytes + size);
+        return true;
     }
-    return true;
-}
+    Layout layout{};
+    if (!convertibleFormat(pixelFormat) || !layoutOf(pixelFormat, layout) || width <= 0 ||
+        height <= 0 || static_cast<size_t>(width) * static_cast<size_t>(height) > kMaxPixels)
+        return false;
+    // OpenCV reads Y'CbCr as BT.601 with limited-range luma, V4L2's default and what nearly every
+    // camera sends; a driver that states another range or matrix is read by our own converter,
+    // so blacks stay black and colours keep their hue. Grey is read by it whenever luma is limited.
+    if (isYuvFormat(pixelFormat) &&
+        (!encoding.limitedRange || encoding.matrix != YuvMatrix::kBt601 || pixelFormat == V4L2_PIX_FMT_GREY))
+        return convertYuvFrame(pixelFormat, width, height, bytesPerLine, bytes, size, encoding, frame);
+    const size_t packedRow = static_cast<size_t>(width) * static_cast<size_t>(layout.bytesPerPixel);
+    const size_t stride = bytesPerLine == 0 ? packedRow : bytesPerLine;
+    if (stride < packedRow) return false;
 
-bool V4l2FrameConverter::convertRaw(uint32_t pixelFormat, int width, int height,
-                                    uint32_t bytesPerLine, const uint8_t* bytes, size_t size,
-                                    Frame& frame) {
-    if (converter_ == nullptr) return false;
-    v4l2_format source{};
-    source.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    source.fmt.pix.width = static_cast<uint32_t>(width);
-    source.fmt.pix.height = static_cast<uint32_t>(height);
-    source.fmt.pix.pixelformat = pixelFormat;
-    source.fmt.pix.field = V4L2_FIELD_NONE;
-    source.fmt.pix.bytesperline = bytesPerLine;
-    source.fmt.pix.sizeimage = static_cast<uint32_t>(size);
-
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
-    const size_t total = rowBytes * static_cast<size_t>(height);
-    v4l2_format target = source;
-    target.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
-    target.fmt.pix.bytesperline = static_cast<uint32_t>(rowBytes);
-    target.fmt.pix.sizeimage = static_cast<uint32_t>(total);
-
-    topDown_.resize(total);
-    // libv4lconvert takes non-const pointers but only reads the source.
-    const int written = v4lconvert_convert(converter_, &source, &target,
-                                           const_cast<unsigned char*>(bytes),
-                                           static_cast<int>(size), topDown_.data(),
-                                           static_cast<int>(total));
-    if (written < 0 || static_cast<size_t>(written) < total) return false;
-
-    frame.width = width;
-    frame.height = height;
-    frame.jpeg.clear();
-    frame.pixels.resize(total);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(frame.row(y), topDown_.data() + static_cast<size_t>(y) * rowBytes, rowBytes);
+    // Any OpenCV failure (out of memory) is a frame that cannot be converted.
+    try {
+        if (!toBgr(layout, width, height, stride, bytes, size, topDown_, packed_)) return false;
+        frame.width = width;
+        frame.height = height;
+        frame.jpeg.clear();
+        frame.pixels.resize(frame.rowBytes() * static_cast<size_t>(height));
+        cv::Mat bottomUp(height, width, CV_8UC3, frame.pixels.data());
+        cv::flip(topDown_, bottomUp, 0);
+    } catch (const cv::Exception&) {
+        return false;
+    }
     return true;
 }
 

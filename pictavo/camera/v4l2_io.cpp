@@ -39,7 +39,8 @@ class SystemHandle final : public V4l2Handle {
         const int ready = ::poll(&watched, 1, timeoutMs);
         if (ready < 0) return errno == EINTR ? 0 : -errno;
         if (ready == 0) return 0;
-        if ((watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return -ENODEV;
+        if ((watched.revents & (POLLHUP | POLLNVAL)) != 0) return -ENODEV;
+        if ((watched.revents & POLLERR) != 0) return -EIO;
         return 1;
     }
 

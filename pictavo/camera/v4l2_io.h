@@ -20,8 +20,9 @@ class V4l2Handle {
     // mmap(2) of a driver buffer for reading; null on failure.
     virtual void* map(size_t length, int64_t offset) = 0;
     virtual void unmap(void* address, size_t length) = 0;
-    // Waits up to `timeoutMs` for a filled buffer: 1 ready, 0 timed out, or a negative errno
-    // (-ENODEV when the device reports an error or hung up: it was unplugged).
+    // Waits up to `timeoutMs` for a filled buffer: 1 ready, 0 timed out, or a negative errno:
+    // -ENODEV when the device hung up (unplugged, or its driver let go of it), -EIO when it
+    // reports an error but is still there (the driver's stream failed and must be restarted).
     virtual int waitReadable(int timeoutMs) = 0;
 };
 

@@ -154,19 +154,6 @@ std::vector<uint8_t> encodeCardBitmap(const CardImage& image) {
     return out;
 }
 
-int writeCardFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    struct Closer {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "wb"));
-    if (!file) return kFileError;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    const bool closed = std::fclose(file.release()) == 0;
-    if (written && closed) return kOk;
-    std::remove(path.c_str());
-    return kFileError;
-}
-
 CardImage drawHolderPhoto(uint32_t seed) {
     CardImage photo(102, 126, 3937);  // 26 x 32 mm
     const Rgb background = (seed & 1) != 0 ? Rgb{250, 250, 250} : Rgb{222, 238, 252};

@@ -24,8 +24,6 @@ enum class CardImageColours { kColour = 0, kGrey = 1, kBlackAndWhite = 2 };
 // A 24-bit uncompressed bitmap file: headers, then rows bottom first, each padded to 4 bytes.
 std::vector<uint8_t> encodeCardBitmap(const CardImage& image);
 
-// Writes `bytes` to `path`; a partly written file is removed. kOk or kFileError.
-int writeCardFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // A head-and-shoulders picture (102 x 126) whose colours follow from `seed`, so each card has its
 // own and the same card always the same.

@@ -315,8 +315,8 @@ std::string readCardSettings(const Json::Value& section, const std::string& base
     if (!section.isObject()) return "\"cards\" is not an object";
     CardSettings read = sampleCards();
     Error error = unknownKeys(
-        section,
-        {"simulated", "pcsc", "terminal", "idCard", "socialCard", "bankCard", "magCard", "icCard"});
+        section, {"simulated", "pcsc", "terminal", "idCard", "socialCard", "bankCard", "magCard",
+                  "icCard", "magStripe"});
     if (error.empty()) error = readBool(section, "simulated", read.simulated);
     if (error.empty()) error = readBool(section, "pcsc", read.pcsc);
     const auto part = [&](const char* key, auto reader) {
@@ -330,6 +330,7 @@ std::string readCardSettings(const Json::Value& section, const std::string& base
     part("magCard", [&](const Json::Value& v) { return readMagCard(v, read.magCard); });
     part("icCard", [&](const Json::Value& v) { return readIcCard(v, read.icCard); });
     part("terminal", [&](const Json::Value& v) { return readTerminal(v, read.terminal); });
+    part("magStripe", [&](const Json::Value& v) { return readMagStripeSettings(v, read.magStripe); });
     if (!error.empty()) return "\"cards\": " + error;
     settings = std::move(read);
     return "";

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "pictavo/cards/mag_stripe_settings.h"
+
 namespace pictavo {
 
 struct IdCardSettings {
@@ -77,6 +79,8 @@ struct CardSettings {
     BankCardSettings bankCard;
     MagCardSettings magCard;
     IcCardSettings icCard;
+    // The real stripe readers, in front of the simulated magnetic card.
+    MagStripeSettings magStripe;
 };
 
 // The widths of the ID card's nine and the social-security card's six fields in UTF-16 units.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pictavo/cards/card_images.h"
+#include "pictavo/file_ops.h"
 
 namespace pictavo {
 namespace {
@@ -106,7 +107,7 @@ int SimulatedCardReader::readIdCard(IdCardRecord& record, const std::string& pho
     } else if (const int status = readBitmapFile(card.photoFile, photo); status != kOk) {
         return status;
     }
-    return writeCardFile(photoPath, photo);
+    return writePrivateFile(photoPath, photo);
 }
 
 int SimulatedCardReader::saveIdCardImages(int type, const std::string& frontPath,
@@ -118,11 +119,11 @@ int SimulatedCardReader::saveIdCardImages(int type, const std::string& frontPath
     const std::vector<size_t> lengths = fieldLengths(card);
     const CardImage photo = drawHolderPhoto(seedOf(card.fields[5]));
     if (const int status =
-            writeCardFile(frontPath, encodeCardBitmap(drawCardFront(photo, lengths, colours)));
+            writePrivateFile(frontPath, encodeCardBitmap(drawCardFront(photo, lengths, colours)));
         status != kOk) {
         return status;
     }
-    return writeCardFile(backPath, encodeCardBitmap(drawCardBack(lengths, colours)));
+    return writePrivateFile(backPath, encodeCardBitmap(drawCardBack(lengths, colours)));
 }
 
 int SimulatedCardReader::readIdFingerprint(int index, IdFingerprintMessage& message, int& status) {

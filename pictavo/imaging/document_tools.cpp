@@ -10,7 +10,10 @@
 #include <cmath>
 #include <utility>
 
+#include <opencv2/core.hpp>
+
 #include "files/jpeg_codec.h"
+#include "pictavo/file_ops.h"
 #include "pictavo/imaging/bmp_codec.h"
 #include "pictavo/imaging/pdf_document.h"
 #include "pictavo/imaging/png_codec.h"
@@ -113,14 +116,12 @@ void drawOnto(Picture& canvas, const Picture& source, int64_t x, int64_t y) {
     const int64_t toX = std::min<int64_t>(source.width, canvas.width - x);
     const int64_t toY = std::min<int64_t>(source.height, canvas.height - y);
     if (fromX >= toX || fromY >= toY) return;
-    const auto runBytes = static_cast<size_t>(toX - fromX) * 3;
-    for (int64_t row = fromY; row < toY; ++row) {
-        const uint8_t* in = source.pixels.data() + static_cast<size_t>(row) * source.rowBytes() +
-                            static_cast<size_t>(fromX) * 3;
-        uint8_t* out = canvas.pixels.data() + static_cast<size_t>(row + y) * canvas.rowBytes() +
-                       static_cast<size_t>(fromX + x) * 3;
-        std::copy(in, in + runBytes, out);
-    }
+    const cv::Mat from(source.height, source.width, CV_8UC3,
+                       const_cast<uint8_t*>(source.pixels.data()));
+    cv::Mat onto(canvas.height, canvas.width, CV_8UC3, canvas.pixels.data());
+    const cv::Rect part(static_cast<int>(fromX), static_cast<int>(fromY),
+                        static_cast<int>(toX - fromX), static_cast<int>(toY - fromY));
+    from(part).copyTo(onto(part + cv::Point(static_cast<int>(x), static_cast<int>(y))));
 }
 
 int writeCombined(const Picture& picture, OutputFormat format, const std::string& path) {
@@ -147,7 +148,7 @@ int writeCombined(const Picture& picture, OutputFormat format, const std::string
         case OutputFormat::kUnknown:
             return kInvalidArgument;
     }
-    return writeFileReplacing(path, bytes);
+    return writeDocumentFile(path, bytes);
 }
 
 }  // namespace

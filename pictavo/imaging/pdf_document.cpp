@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "files/file_writer.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -84,13 +85,15 @@ bool PdfDocument::addPicturePage(const Picture& picture, PageSize size) {
 
 int PdfDocument::save(const std::string& path) {
     if (doc_ == nullptr) return kFileError;
-    ReplacingFile output(path);
+    // libharu saves to a name: it writes the writer's new file, which then takes the target's
+    // place (files/file_writer.h).
+    lenvaro::files::AtomicFile output(path, lenvaro::files::FileAccess::Document);
     if (!output.ready()) return kFileError;
     if (HPDF_SaveToFile(handle(doc_), output.temporaryPath().c_str()) != HPDF_OK) {
         HPDF_ResetError(handle(doc_));
         return kFileError;
     }
-    return output.commit();
+    return output.commit() ? kOk : kFileError;
 }
 
 }  // namespace pictavo

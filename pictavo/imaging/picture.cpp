@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include <opencv2/imgproc.hpp>
+
 #include "files/jpeg_codec.h"
 #include "pictavo/imaging/bmp_codec.h"
 #include "pictavo/imaging/png_codec.h"
@@ -40,17 +42,6 @@ class FileDescriptor {
   private:
     int fd_;
 };
-
-bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        written += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // JFIF densities: unit 1 is dots per inch, 2 dots per centimetre, 0 only an aspect ratio.
 void jpegDensity(const lenvaro::jpeg::Info& header, double& xDpi, double& yDpi) {
@@ -155,49 +146,13 @@ int decodePicture(const std::vector<uint8_t>& bytes, Picture& picture) {
 }
 
 void expandToRgb(Picture& picture) {
-    if (picture.components != 1) return;
+    if (picture.components != 1 || picture.pixels.empty()) return;
     std::vector<uint8_t> rgb(picture.pixels.size() * 3);
-    for (size_t i = 0; i < picture.pixels.size(); ++i) {
-        rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = picture.pixels[i];
-    }
+    const cv::Mat grey(picture.height, picture.width, CV_8UC1, picture.pixels.data());
+    cv::Mat colour(picture.height, picture.width, CV_8UC3, rgb.data());
+    cv::cvtColor(grey, colour, cv::COLOR_GRAY2RGB);
     picture.pixels = std::move(rgb);
     picture.components = 3;
-}
-
-ReplacingFile::ReplacingFile(std::string path) : target_(std::move(path)) {
-    std::string pattern = target_ + ".XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) return;
-    // Someone who could read the file it replaces may read the new one.
-    struct stat existing {};
-    if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        ::fchmod(fd, existing.st_mode & 07777);
-    }
-    ::close(fd);
-    temporary_ = std::move(pattern);
-}
-
-ReplacingFile::~ReplacingFile() {
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
-}
-
-int ReplacingFile::commit() {
-    if (temporary_.empty()) return kFileError;
-    {
-        FileDescriptor file(::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC));
-        if (file.get() < 0 || ::fsync(file.get()) != 0) return kFileError;
-    }
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return kFileError;
-    temporary_.clear();
-    return kOk;
-}
-
-int writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
-    ReplacingFile output(path);
-    if (!output.ready()) return kFileError;
-    FileDescriptor file(::open(output.temporaryPath().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (file.get() < 0 || !writeAll(file.get(), bytes) || !file.close()) return kFileError;
-    return output.commit();
 }
 
 }  // namespace pictavo

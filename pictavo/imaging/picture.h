@@ -54,29 +54,4 @@ int decodePicture(const std::vector<uint8_t>& bytes, Picture& picture);
 // Converts a grey picture to R, G, B in place.
 void expandToRgb(Picture& picture);
 
-// Replaces the file at `path` only once `bytes` are completely written: the data goes to a new
-// file beside it, which is then renamed over `path`. An existing file keeps its permission bits;
-// a new one gets 0600 like the camera's captures. Returns kOk or kFileError.
-int writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// A new, empty file beside `path` for writers that need a file name of their own (libharu saves
-// to a name); commit() renames it over `path`, otherwise it is removed when this goes.
-class ReplacingFile {
-  public:
-    explicit ReplacingFile(std::string path);
-    ~ReplacingFile();
-    ReplacingFile(const ReplacingFile&) = delete;
-    ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-    // False when the file beside `path` could not be created (missing or read-only directory).
-    bool ready() const { return !temporary_.empty(); }
-    const std::string& temporaryPath() const { return temporary_; }
-    // Flushes the written file to disk and renames it over the target; returns kOk or kFileError.
-    int commit();
-
-  private:
-    std::string target_;
-    std::string temporary_;
-};
-
 }  // namespace pictavo

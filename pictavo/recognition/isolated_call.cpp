@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +46,40 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// The descriptor the child writes its result to, once everything else is closed.
+constexpr int kChildResultFd = 3;
+
+// Makes the forked child a bare computing process: none of its parent's signal handlers (a crash
+// handler there would log a crash of the service and start a second copy of it), no signal
+// blocked, and no descriptor but the standard ones and the result pipe, so that it never keeps
+// the service's listening socket, its instance guard or a connection open. It dies with the
+// thread that forked it, so a service that crashes during a decode leaves nothing behind.
+// Only async-signal-safe calls: other threads of the parent may have held locks at the fork.
+bool startClean(int resultFd, pid_t parent) {
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) return false;
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    ::sigemptyset(&byDefault.sa_mask);
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (signalNumber != SIGKILL && signalNumber != SIGSTOP) ::sigaction(signalNumber, &byDefault, nullptr);
+    }
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    if (resultFd != kChildResultFd && ::dup2(resultFd, kChildResultFd) != kChildResultFd) return false;
+#if defined(SYS_close_range)
+    if (::syscall(SYS_close_range, kChildResultFd + 1U, ~0U, 0U) == 0) return true;
+#endif
+    rlimit files{};
+    const int limit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+                              files.rlim_cur < 1u << 20
+                          ? static_cast<int>(files.rlim_cur)
+                          : 1 << 20;
+    for (int fd = kChildResultFd + 1; fd < limit; ++fd) ::close(fd);
+    return true;
+}
+
 // In the child: never returns, never runs the parent's exit handlers or flushes its streams.
 [[noreturn]] void childMain(const std::function<std::string()>& work, int fd) {
     int code = 1;
@@ -66,13 +103,14 @@ int runIsolated(const std::function<std::string()>& work, std::chrono::milliseco
     if (::pipe2(ends, O_CLOEXEC) != 0) return kFailed;
     Descriptor readEnd(ends[0]);
     Descriptor writeEnd(ends[1]);
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) return kFailed;
     if (child == 0) {
-        // A parent that stops reading must not leave the child blocked or killed by SIGPIPE
-        // in a way that looks like success.
-        ::signal(SIGPIPE, SIG_DFL);
-        childMain(work, writeEnd.get());
+        // SIGPIPE is back at its default too: a parent that stops reading must not leave the
+        // child blocked or let it end in a way that looks like success.
+        if (!startClean(writeEnd.get(), parent)) ::_exit(1);
+        childMain(work, kChildResultFd);
     }
     writeEnd.reset();
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "files/file_writer.h"
 #include "pictavo/recognition/image_file.h"
 #include "pictavo/recognition/locale_text.h"
 #include "pictavo/status.h"
@@ -32,36 +33,13 @@ OutputKind outputKind(const std::string& path) {
     return OutputKind::kNone;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Writes `content` to a fresh file in the target's folder and renames it over `path`, so a
-// failure never leaves a half-written file under the page's name.
+// A recognised text is an ordinary document: written whole or not at all, with the user's
+// umask (files/file_writer.h).
 int writeWholeFile(const std::string& path, const std::string& content) {
-    const size_t slash = path.rfind('/');
-    std::string temporary =
-        (slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1)) +
-        ".pictavo-ocr-XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return kFileError;
-    std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "wb"));
-    if (!file) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return kFileError;
-    }
-    const bool written =
-        std::fwrite(content.data(), 1, content.size(), file.get()) == content.size() &&
-        std::fflush(file.get()) == 0;
-    // mkstemp makes the file private; a recognised text is an ordinary document.
-    ::fchmod(fd, 0644);
-    file.reset();
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return kFileError;
-    }
-    return kOk;
+    return lenvaro::files::writeFileAtomically(path, content.data(), content.size(),
+                                               lenvaro::files::FileAccess::Document)
+               ? kOk
+               : kFileError;
 }
 
 }  // namespace

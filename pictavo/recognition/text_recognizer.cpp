@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "files/file_writer.h"
 #include "pictavo/recognition/image_file.h"
 #include "pictavo/status.h"
 
@@ -251,42 +252,35 @@ int TextRecognizer::readAreas(Pix* image, const std::string& language,
 int TextRecognizer::writeSearchablePdf(const std::vector<std::string>& images,
                                        const std::string& language, const std::string& pdfPath) {
     if (!hasLanguage(language)) return kNotSupported;
-    // The renderer writes "<base>.pdf"; a reserved name in the target's folder, renamed over the
-    // target at the end, means a failed run never leaves half a file under the page's name.
-    const size_t slash = pdfPath.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : pdfPath.substr(0, slash + 1);
-    std::string base = folder + (slash == std::string::npos ? "/" : "") + ".pictavo-ocr-XXXXXX";
-    const int reserved = ::mkstemp(base.data());
-    if (reserved < 0) return kFileError;
-    ::close(reserved);
-    const std::string written = base + ".pdf";
-    const auto cleanUp = [&] {
-        ::unlink(written.c_str());
-        ::unlink(base.c_str());
-    };
+    // The renderer writes "<base>.pdf": the shared writer's new file, named to end in ".pdf",
+    // which takes the target's place once complete (files/file_writer.h).
+    lenvaro::files::AtomicFile output(pdfPath, lenvaro::files::FileAccess::Document, ".pdf");
+    if (!output.ready()) return kFileError;
+    const std::string& written = output.temporaryPath();
+    const std::string base = written.substr(0, written.size() - 4);
 
-    std::lock_guard<std::mutex> lock(mutex_);
-    tesseract::TessBaseAPI* api = engine(language);
-    if (api == nullptr) {
-        cleanUp();
-        return kFailed;
+    int status = kOk;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tesseract::TessBaseAPI* api = engine(language);
+        if (api == nullptr) return kFailed;
+        api->SetPageSegMode(tesseract::PSM_AUTO);
+        // The renderer closes its file when it goes, before the file is put in place.
+        tesseract::TessPDFRenderer renderer(base.c_str(), tessdata_.c_str(), false);
+        status = renderer.BeginDocument("") ? kOk : kFileError;
+        for (size_t page = 0; status == kOk && page < images.size(); ++page) {
+            PixPtr image;
+            status = readImage(images[page], image);
+            if (status != kOk) break;
+            ensureResolution(image.get());
+            if (!api->ProcessPage(image.get(), static_cast<int>(page), images[page].c_str(),
+                                  nullptr, 0, &renderer))
+                status = renderer.happy() ? kFailed : kFileError;
+        }
+        api->Clear();
+        if (status == kOk && !renderer.EndDocument()) status = kFileError;
     }
-    api->SetPageSegMode(tesseract::PSM_AUTO);
-    tesseract::TessPDFRenderer renderer(base.c_str(), tessdata_.c_str(), false);
-    int status = renderer.BeginDocument("") ? kOk : kFileError;
-    for (size_t page = 0; status == kOk && page < images.size(); ++page) {
-        PixPtr image;
-        status = readImage(images[page], image);
-        if (status != kOk) break;
-        ensureResolution(image.get());
-        if (!api->ProcessPage(image.get(), static_cast<int>(page), images[page].c_str(), nullptr, 0,
-                              &renderer))
-            status = renderer.happy() ? kFailed : kFileError;
-    }
-    api->Clear();
-    if (status == kOk && !renderer.EndDocument()) status = kFileError;
-    if (status == kOk && ::rename(written.c_str(), pdfPath.c_str()) != 0) status = kFileError;
-    cleanUp();
+    if (status == kOk && !output.commit()) status = kFileError;
     return status;
 }
 

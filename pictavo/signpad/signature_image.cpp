@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files/jpeg_codec.h"
+#include "pictavo/file_ops.h"
 #include "pictavo/imaging/png_codec.h"
 #include "pictavo/status.h"
 
@@ -113,7 +114,7 @@ int writeSignatureImage(const std::string& path, const Picture& picture) {
     } else {
         return kNotSupported;
     }
-    return writeFileReplacing(path, bytes);
+    return writeDocumentFile(path, bytes);
 }
 
 }  // namespace pictavo

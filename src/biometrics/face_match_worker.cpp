@@ -15,24 +15,44 @@ FaceMatchWorkers::FaceMatchWorkers(CommandService& service) : service_(service) 
 
 FaceMatchWorkers::~FaceMatchWorkers() { stop(); }
 
+uint32_t FaceMatchWorkers::budgetOf(int32_t delayTime) {
+    const auto budget = static_cast<uint32_t>(delayTime);
+    const auto longest = static_cast<uint32_t>(kMaxBudget.count());
+    return budget < longest ? budget : longest;
+}
+
 void FaceMatchWorkers::start(FaceMatchJob job) {
     std::list<Worker> finished;
     bool started = false;
+    bool busy = false;
+    // The route of the request being handled; a page that closes meanwhile is not waited for,
+    // the newest page gets the result instead (a reloaded page reconnects as the newest).
+    ReplyRoute route = currentReplyRoute();
+    route.fallBackToNewest = true;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_) return;
-        job_ = std::move(job);
         reapFinishedLocked(finished);
-        workers_.emplace_back();
-        Worker& worker = workers_.back();
-        try {
-            worker.thread = std::thread([this, &worker] { run(worker); });
-            started = true;
-        } catch (const std::exception&) {
-            workers_.pop_back();
+        busy = workers_.size() >= kMaxRunning;
+        // A start beyond the cap leaves alone the job the running workers follow.
+        if (!busy) {
+            job_ = std::move(job);
+            workers_.emplace_back();
+            Worker& worker = workers_.back();
+            worker.route = route;
+            try {
+                worker.thread = std::thread([this, &worker] { run(worker); });
+                started = true;
+            } catch (const std::exception&) {
+                workers_.pop_back();
+            }
         }
     }
     for (Worker& worker : finished) worker.thread.join();
+    if (busy) {
+        service_.sendReply(kFaceMatchPushName, intToText(kFaceMatchBusyResult), false);
+        return;
+    }
     // Without a thread the page still gets the one reply it waits for: the score a worker
     // reports when no library call wrote one.
     if (!started) service_.sendReply(kFaceMatchPushName, intToText(0), false);
@@ -93,10 +113,13 @@ void FaceMatchWorkers::run(Worker& self) {
             stopped = true;
             break;
         }
-        const bool withinBudget = now - started < static_cast<uint32_t>(job.delayTime);
+        const bool withinBudget = now - started < budgetOf(job.delayTime);
         if (!withinBudget || score >= job.scoreThreshold) break;
     }
-    if (!stopped) service_.sendReply(kFaceMatchPushName, intToText(score), false);
+    if (!stopped) {
+        const ReplyRouteScope scope(self.route);
+        service_.sendReply(kFaceMatchPushName, intToText(score), false);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     self.finished = true;
 }

@@ -1,7 +1,6 @@
 // Fingerprint commands: the two feature slots kept in the service (collect, compare), and the
 // stateless commands that work with files and Base64 text held by the page.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "capture/pictavo.h"
 #include "files/base64.h"
 #include "files/documents_path.h"
+#include "files/file_writer.h"
 #include "files/path_argument.h"
 #include "platform/file_io.h"
 #include "service/command_service.h"
@@ -29,21 +29,6 @@ constexpr int kNoImage = -1;      // CollectFingerFeature: the sensor gave no im
 constexpr int kSlotEmpty = -100;  // CompareFingerFeature: a slot holds no feature
 // Feature texts are decoded over this many characters, so at most 768 bytes come out of one.
 constexpr size_t kFeatureTextChars = 1024;
-
-// Creates or truncates `path` and writes the bytes; a file that cannot be written is skipped
-// silently, as the page is told nothing about these files. Only regular files are written: a
-// path that names a pipe or a device would otherwise block the service thread or feed a
-// fingerprint to it. New files are private to the user, since they hold biometric data.
-void writeWholeFile(const std::string& path, const uint8_t* bytes, size_t count) {
-    if (path.empty()) return;
-    writeFileBytes(path, bytes, count, true);
-}
-
-// Reads the first up to `count` bytes of a regular file into `buffer` (which stays zero beyond
-// what the file holds). False when the file cannot be opened or read.
-bool readFileStart(const std::string& path, uint8_t* buffer, size_t count) {
-    return readRegularFileStart(path, buffer, count);
-}
 
 // How much of a feature text is decoded: the groups of four that start within its first 1024
 // characters, line breaks counted, each read whole as far as the text goes.
@@ -87,7 +72,8 @@ void CollectFingerFeatureCommand(CommandService& service) {
         service.sendReply("CollectFingerFeature", intToText(kNoImage), false);
         return;
     }
-    writeWholeFile(documentsTickPath(".bmp"), image.data(), image.size());
+    // Fingerprints are biometric data: every file of them is private to the user.
+    files::writeFileOrReport(documentsTickPath(".bmp"), image.data(), image.size(), files::FileAccess::Private);
 
     FeatureSlot& slot = number == 1 ? service.featureSlot1 : service.featureSlot2;
     // Cleared first like every output buffer: a library that writes nothing leaves zeros, never
@@ -124,9 +110,9 @@ void GetFingerprintCommand(CommandService& service) {
     fingerprintUnInit();
     fingerprintInit();
     if (fingerprintGetImage(image.data(), raw.data()) == 0) {
-        writeWholeFile(bmpPath, image.data(), image.size());
+        files::writeFileOrReport(bmpPath, image.data(), image.size(), files::FileAccess::Private);
         if (fingerprintGetFeature(raw.data(), feature.data()) == 0) {
-            writeWholeFile(featurePath, feature.data(), feature.size());
+            files::writeFileOrReport(featurePath, feature.data(), feature.size(), files::FileAccess::Private);
             featureText = base64Encode(feature.data(), feature.size());
             imageText = base64Encode(image.data(), image.size());
         }
@@ -142,8 +128,8 @@ void ContrastFingerprintCommand(CommandService& service) {
     std::vector<uint8_t> feature1(kFeatureBytes, 0);
     std::vector<uint8_t> feature2(kFeatureBytes, 0);
     int result = kFileMissing;
-    if (readFileStart(path1, feature1.data(), feature1.size()) &&
-        readFileStart(path2, feature2.data(), feature2.size())) {
+    if (readRegularFileStart(path1, feature1.data(), feature1.size()) &&
+        readRegularFileStart(path2, feature2.data(), feature2.size())) {
         result = fingerprintContrast(feature1.data(), feature2.data());
     }
     service.sendReply("ContrastFingerprint", intToText(result), false);

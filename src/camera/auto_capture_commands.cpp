@@ -90,7 +90,8 @@ std::string numberedCapturePath(const std::string& pathTemplate, int32_t number)
 bool onAutoCapture(int event) {
     // Nothing may escape into the library's thread.
     try {
-        CommandService* service = CommandService::instance();
+        const CommandService::CallbackAccess access;
+        CommandService* service = access.service();
         if (service == nullptr) return false;
         // Every event is reported, also one that does not capture.
         service->sendReply("AutoCaptureBack", uintToText(event), false);

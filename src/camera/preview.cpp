@@ -333,7 +333,8 @@ size_t PreviewBacklog::oneSecondOfPreview() const {
 bool onPreviewFrame(uint8_t* pixels, int width, int height, int /*spare*/) {
     // Nothing may escape into the library's thread; a frame that fails is simply not shown.
     try {
-        CommandService* service = CommandService::instance();
+        const CommandService::CallbackAccess access;
+        CommandService* service = access.service();
         if (service == nullptr || service->pushSuspended.load()) return true;
         if (pixels == nullptr || width <= 0 || height <= 0) return true;
 

@@ -12,6 +12,7 @@
 #include "cards/card_records.h"
 #include "cards/reset_card_reader.h"
 #include "files/base64.h"
+#include "files/file_writer.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"
@@ -41,10 +42,6 @@ class TemporaryPhoto {
 
   private:
     std::string path_;
-};
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 // The card's nine fields, joined. The record is cleared first, so a read that writes nothing
@@ -112,8 +109,9 @@ void idcardrfidGetOneFingerprintMsgCommand(CommandService& service) {
     std::string templateText;
     if (idcardrfidGetOneFingerprintMsg(index, message.data(), &status) == 0) {
         templateText = base64Encode(message.data(), kFingerprintTemplateBytes);
-        const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(filePath.c_str(), "w+b"));
-        if (file) std::fwrite(message.data(), 1, kFingerprintTemplateBytes, file.get());
+        // A fingerprint template is biometric data: private to the user.
+        files::writeFileOrReport(filePath, message.data(), kFingerprintTemplateBytes,
+                                 files::FileAccess::Private);
     }
     service.sendReply(kName, kName + "$*$" + templateText + "$*$" + intToText(status), false);
 }

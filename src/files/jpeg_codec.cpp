@@ -187,6 +187,43 @@ bool runDecode(Decompressor& d, const uint8_t* data, size_t size, Image* image, 
     return true;
 }
 
+bool runScaledDecode(Decompressor& d, const uint8_t* data, size_t size,
+                     const DecodeOptions& options, Image& image) {
+    d.info.err = jpeg_std_error(&d.errors.base);
+    d.errors.base.error_exit = onFatalError;
+    d.errors.base.emit_message = onMessage;
+    if (setjmp(d.errors.jump) != 0) return false;
+    jpeg_create_decompress(&d.info);
+    jpeg_mem_src(&d.info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&d.info, TRUE);
+    d.info.out_color_space = options.bgr ? JCS_EXT_BGR : JCS_RGB;
+    d.info.scale_num = 1;
+    d.info.scale_denom = static_cast<unsigned int>(options.scaleDenominator);
+    if (options.fast) {
+        d.info.dct_method = JDCT_IFAST;
+        d.info.do_fancy_upsampling = FALSE;
+    }
+    jpeg_start_decompress(&d.info);
+    image.width = static_cast<int>(d.info.output_width);
+    image.height = static_cast<int>(d.info.output_height);
+    image.components = 3;
+    const size_t rowBytes = static_cast<size_t>(image.width) * 3;
+    image.pixels.resize(rowBytes * static_cast<size_t>(image.height));
+    JSAMPROW rows[16];
+    while (d.info.output_scanline < d.info.output_height) {
+        const JDIMENSION first = d.info.output_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(16, d.info.output_height - first);
+        for (JDIMENSION i = 0; i < count; ++i) {
+            const JDIMENSION line = first + i;
+            const size_t row = options.bottomUp ? d.info.output_height - 1 - line : line;
+            rows[i] = image.pixels.data() + row * rowBytes;
+        }
+        jpeg_read_scanlines(&d.info, rows, count);
+    }
+    jpeg_finish_decompress(&d.info);
+    return true;
+}
+
 }  // namespace
 
 namespace {
@@ -242,7 +279,7 @@ bool writeFile(const std::string& path, const uint8_t* pixels, int width, int he
         return false;
     }
     std::string reason;
-    if (!writeFileBytes(path, bytes.data(), length, false, &reason)) {
+    if (!writeFileBytes(path, bytes.data(), length, &reason)) {
         setError(error, reason.c_str());
         return false;
     }
@@ -258,6 +295,21 @@ bool decode(const uint8_t* data, size_t size, Image& image, std::string* error, 
     if (!runDecode(*decompressor, data, size, &image, nullptr, keepGrey)) {
         setError(error, decompressor->errors.message);
         image = Image();
+        return false;
+    }
+    return true;
+}
+
+bool decodeScaled(const uint8_t* data, size_t size, const DecodeOptions& options, Image& image,
+                  std::string* error) {
+    const int scale = options.scaleDenominator;
+    if (data == nullptr || size == 0 || (scale != 1 && scale != 2 && scale != 4 && scale != 8)) {
+        setError(error, "no data or no such scale");
+        return false;
+    }
+    auto decompressor = std::make_unique<Decompressor>();
+    if (!runScaledDecode(*decompressor, data, size, options, image)) {
+        setError(error, decompressor->errors.message);
         return false;
     }
     return true;

@@ -52,6 +52,21 @@ bool decode(const uint8_t* data, size_t size, Image& image, std::string* error =
 bool readFile(const std::string& path, Image& image, std::string* error = nullptr,
               bool keepGrey = false);
 
+// How decodeScaled() lays out its pixels.
+struct DecodeOptions {
+    // 1, 2, 4 or 8: the picture comes out that many times smaller in each direction (sides
+    // rounded up), made directly by the decoder's scaled inverse DCT at a fraction of the cost.
+    int scaleDenominator = 1;
+    bool bgr = false;       // B, G, R rather than R, G, B
+    bool bottomUp = false;  // the bottom row first (as camera frames are)
+    // A faster, slightly less exact decode (for a live preview, not for a capture).
+    bool fast = false;
+};
+// Decodes to 3 components into `image`, whose pixel buffer is reused when large enough. On
+// failure `image` may hold anything.
+bool decodeScaled(const uint8_t* data, size_t size, const DecodeOptions& options, Image& image,
+                  std::string* error = nullptr);
+
 // What the header says, without decoding the pixels.
 struct Info {
     int width = 0;

@@ -16,6 +16,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "files/file_writer.h"
 #include "host/config_reader.h"
 #include "service/handshake_policy.h"
 
@@ -34,14 +35,6 @@ constexpr const char* kRelatedPolicies[] = {
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::string systemError(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-// Closes a descriptor when it goes out of scope.
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // mkdir -p with mode 0755 for what is made.
 bool makeFolders(const std::string& path, std::string& error) {
@@ -66,33 +59,8 @@ bool makeFolders(const std::string& path, std::string& error) {
 
 // Replaces `path` with `text` at once (a browser reading the folder sees the old file or the new
 // one, never half of it), readable by everyone, as policy files must be.
-bool replaceFile(const std::string& folder, const std::string& path, const std::string& text,
-                 std::string& error) {
-    // A hidden name for the moment the text is being written.
-    std::string temporary = folder + "/." + kBrowserPolicyFileName + ".XXXXXX";
-    Descriptor file;
-    file.fd = ::mkstemp(temporary.data());
-    if (file.fd < 0) {
-        error = systemError("cannot write in " + folder);
-        return false;
-    }
-    bool written = ::fchmod(file.fd, 0644) == 0;
-    for (size_t done = 0; written && done < text.size();) {
-        const ssize_t count = ::write(file.fd, text.data() + done, text.size() - done);
-        if (count < 0 && errno == EINTR) continue;
-        written = count > 0;
-        if (written) done += static_cast<size_t>(count);
-    }
-    written = written && ::fsync(file.fd) == 0;
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = systemError("cannot write " + path);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    Descriptor directory;
-    directory.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory.fd >= 0) ::fsync(directory.fd);
-    return true;
+bool replaceFile(const std::string& path, const std::string& text, std::string& error) {
+    return files::writeFileAtomically(path, text.data(), text.size(), files::FileAccess::Shared, &error);
 }
 
 enum class FileState { Absent, Regular, Other, Unreadable };
@@ -193,7 +161,7 @@ int installPolicy(const BrowserPolicySetup& setup, const PolicyOrigins& checked,
     for (const PolicyFolder& folder : setup.folders) {
         const std::string path = folder.path + "/" + kBrowserPolicyFileName;
         std::string error;
-        if (!makeFolders(folder.path, error) || !replaceFile(folder.path, path, text, error)) {
+        if (!makeFolders(folder.path, error) || !replaceFile(path, text, error)) {
             err << "lenvaro-server: " << error << " (" << folder.browser << ")\n";
             status = 1;
             continue;

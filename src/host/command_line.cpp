@@ -47,6 +47,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             line.noRelaunch = true;
         } else if (argument == kRelaunchedOption) {
             line.relaunched = true;
+        } else if (argument.rfind(std::string(kRelaunchedOption) + "=", 0) == 0) {
+            const std::string id = argument.substr(std::char_traits<char>::length(kRelaunchedOption) + 1);
+            char* end = nullptr;
+            const long pid = std::strtol(id.c_str(), &end, 10);
+            if (id.empty() || *end != '\0' || pid <= 0) line.error = "bad option " + argument;
+            line.relaunched = true;
+            line.relaunchedFrom = pid;
         } else {
             line.error = "unknown option " + argument;
         }

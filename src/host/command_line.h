@@ -1,6 +1,7 @@
 // The command line of lenvaro-server.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,8 @@
 
 namespace lenvaro {
 
-// Given by a crash handler to the copy it starts (not meant to be typed).
+// Given by a crash handler to the copy it starts (not meant to be typed), as
+// --relaunched=<process id of the crashed copy>.
 constexpr const char* kRelaunchedOption = "--relaunched";
 
 struct CommandLine {
@@ -23,6 +25,7 @@ struct CommandLine {
     Action action = Action::Serve;
     bool noRelaunch = false;  // --no-relaunch
     bool relaunched = false;  // --relaunched
+    long relaunchedFrom = 0;  // the crashed copy's process id (--relaunched=<id>); 0 when not given
     BrowserPolicyAction browserPolicy = BrowserPolicyAction::Show;  // with Action::BrowserPolicy
     std::string error;        // set when the line cannot be understood
 };

@@ -151,6 +151,16 @@ void cancelCrashRelaunch() { restartPending.store(false); }
 
 bool crashRelaunchPending() { return restartPending.load(); }
 
+bool waitForCrashedCopy(long crashedProcessId, std::chrono::milliseconds patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (static_cast<long>(::getppid()) == crashedProcessId) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        const timespec pause{0, 10 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+    return true;
+}
+
 std::string executablePath() {
     char path[PATH_MAX + 1];
     const ssize_t length = ::readlink("/proc/self/exe", path, PATH_MAX);

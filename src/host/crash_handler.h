@@ -40,6 +40,13 @@ void cancelCrashRelaunch();
 // restartPending: true until the first crash (or cancelCrashRelaunch).
 bool crashRelaunchPending();
 
+// In a copy started by the crash handler: waits until the crashed copy, whose process id it was
+// given, has ended. That copy is this one's parent until it dies, and by the time the system
+// hands its children to another parent it has closed every descriptor, the instance guard and
+// the listening socket among them. True once it has ended (or was never this process's parent);
+// false when it still runs after `patience` (a core dump being written can take a while).
+bool waitForCrashedCopy(long crashedProcessId, std::chrono::milliseconds patience);
+
 // The absolute path of the running executable (/proc/self/exe).
 std::string executablePath();
 

@@ -1,6 +1,7 @@
 // The daily log: one append-only text file per day in <temporary folder>/Lenvaro1, opened on
-// its first line and kept open. Its only writer in the service is the crash handler, so writing
-// a line is async-signal-safe: no allocation, no locks, no stdio.
+// its first line and kept open. The service's crash handler writes to it, so writing a line is
+// async-signal-safe: no allocation, no locks, no stdio. The built-in capture library links this
+// file too and tells configuration problems there, in the same folder and line format.
 #pragma once
 
 #include <time.h>
@@ -43,6 +44,9 @@ size_t formatLogLine(char* out, size_t capacity, const LocalTime& time, const ch
 // "YYYY-MM-DD.log" into out (at least 16 bytes). Returns the length.
 size_t formatLogFileName(char* out, size_t capacity, const LocalTime& time);
 
+// <temporary folder>/Lenvaro1: the day's log of the service and of the built-in library.
+std::string dailyLogFolder();
+
 // What the log needs of the platform (daily_log.cpp on Linux, daily_log_windows.cpp); each is
 // safe in a crash handler.
 namespace detail {
@@ -61,6 +65,10 @@ public:
     // A log in `folder` (tests). Set the internal code page before: the banner is converted
     // here.
     explicit DailyLog(std::string folder);
+    // A log in `folder` whose banner is written in `codePage` (iconv's name), the character set
+    // of the lines written to it: how the built-in library, which has no internal code page of
+    // the service's, makes its own.
+    DailyLog(std::string folder, const std::string& codePage);
     DailyLog(const DailyLog&) = delete;
     DailyLog& operator=(const DailyLog&) = delete;
     ~DailyLog();

@@ -3,12 +3,11 @@
 // daily_log_windows.cpp.
 #include "host/daily_log.h"
 
-#include "files/text_encoding.h"
+#include "platform/code_page.h"
 #include "platform/paths.h"
 
 namespace lenvaro {
 namespace {
-
 
 // The banner that opens the log in every process that writes to it. Kept byte for byte as
 // readers of these logs know it; the build stamp is this file's compile date and time.
@@ -127,16 +126,20 @@ size_t formatLogFileName(char* out, size_t capacity, const LocalTime& time) {
     return length;
 }
 
+std::string dailyLogFolder() { return temporaryFolder() + "/Lenvaro1"; }
+
 DailyLog& DailyLog::instance() {
     // Never destroyed: a crash during static destruction still finds its log.
-    static DailyLog* const log = new DailyLog(temporaryFolder() + "/Lenvaro1");
+    static DailyLog* const log = new DailyLog(dailyLogFolder());
     return *log;
 }
 
-DailyLog::DailyLog(std::string folder)
+DailyLog::DailyLog(std::string folder) : DailyLog(std::move(folder), internalCodePage()) {}
+
+DailyLog::DailyLog(std::string folder, const std::string& codePage)
     : folder_(std::move(folder)),
-      bannerTitle_(utf8ToAnsi(kBannerTitleUtf8)),
-      bannerBuilt_(utf8ToAnsi(kBannerBuiltUtf8)) {
+      bannerTitle_(utf8ToCodePage(kBannerTitleUtf8, codePage)),
+      bannerBuilt_(utf8ToCodePage(kBannerBuiltUtf8, codePage)) {
     refreshUtcOffset();
 }
 

@@ -39,7 +39,12 @@ using namespace lenvaro;
 
 namespace {
 
-// How long a relaunched copy waits for the crashed one to release the guard and the port.
+// How long a relaunched copy waits for the crashed one to end: a safety net only, since it
+// normally ends within milliseconds (longer while the system writes a core dump).
+constexpr auto kCrashedCopyPatience = std::chrono::minutes(2);
+// Once it has ended, the guard and the port are normally free at once; this is how long the
+// copy gives them (also to a copy relaunched by a build that did not pass the crashed process id).
+constexpr auto kGuardGrace = std::chrono::seconds(2);
 constexpr auto kRelaunchPatience = std::chrono::seconds(10);
 // How long --quit waits for the running instance to close its devices and end.
 constexpr auto kQuitPatience = std::chrono::seconds(30);
@@ -100,7 +105,6 @@ void raiseDescriptorLimit() {
 }
 
 int serve(const CommandLine& commandLine) {
-    const auto startedAt = std::chrono::steady_clock::now();
     setInternalCodePage(localeCodePage());
 
     // The host's signals are taken by this thread alone (sigtimedwait below), so their work
@@ -115,12 +119,27 @@ int serve(const CommandLine& commandLine) {
     raiseDescriptorLimit();
 
     // The guard comes before the command service, so a second start never initialises the
-    // capture library under the running instance's feet. A relaunched copy waits for the
-    // crashed one to be gone instead of giving up at once.
+    // capture library under the running instance's feet: it ends at once with status 0. A copy
+    // started after a crash first waits for the crashed one to be gone (which frees the guard and
+    // the port), however long its end takes; when it still cannot start it ends with status 1,
+    // so that the service being down is never reported as success.
     InstanceGuard guard(defaultGuardPath());
-    const InstanceGuard::Outcome guarded =
-        commandLine.relaunched ? guard.acquireWithin(kRelaunchPatience) : guard.tryAcquire();
-    if (guarded == InstanceGuard::Outcome::HeldByAnother) return 0;
+    InstanceGuard::Outcome guarded;
+    if (commandLine.relaunched) {
+        if (commandLine.relaunchedFrom > 0 && !waitForCrashedCopy(commandLine.relaunchedFrom, kCrashedCopyPatience)) {
+            std::cerr << "lenvaro-server: the crashed copy (process " << commandLine.relaunchedFrom
+                      << ") has not ended; not starting" << std::endl;
+            return 1;
+        }
+        guarded = guard.acquireWithin(commandLine.relaunchedFrom > 0 ? kGuardGrace : kRelaunchPatience);
+        if (guarded == InstanceGuard::Outcome::HeldByAnother) {
+            std::cerr << "lenvaro-server: another instance holds " << guard.path() << "; not starting" << std::endl;
+            return 1;
+        }
+    } else {
+        guarded = guard.tryAcquire();
+        if (guarded == InstanceGuard::Outcome::HeldByAnother) return 0;
+    }
     if (guarded == InstanceGuard::Outcome::Failed) {
         std::cerr << "lenvaro-server: " << guard.error() << std::endl;
         return 1;
@@ -136,7 +155,7 @@ int serve(const CommandLine& commandLine) {
     // The path as the file system stores it, which is already the locale's character set, so
     // the log line needs no conversion.
     relaunch.executable = executablePath();
-    relaunch.arguments = {kRelaunchedOption};
+    relaunch.arguments = {std::string(kRelaunchedOption) + "=" + std::to_string(::getpid())};
     relaunch.thisIsARelaunch = commandLine.relaunched;
     installCrashHandler(log, relaunch);
 
@@ -145,7 +164,8 @@ int serve(const CommandLine& commandLine) {
     if (!warnings.empty()) std::cerr << warnings << std::flush;
     if (commandLine.relaunched) {
         // Past the deadline the endpoint tries anyway and reports the port in use.
-        waitForListenPort(settings.address, settings.port, startedAt + kRelaunchPatience);
+        const auto patience = commandLine.relaunchedFrom > 0 ? kGuardGrace : kRelaunchPatience;
+        waitForListenPort(settings.address, settings.port, std::chrono::steady_clock::now() + patience);
     }
 
     std::unique_ptr<ScratchDirectory> scratch;
@@ -158,9 +178,10 @@ int serve(const CommandLine& commandLine) {
 
     std::unique_ptr<CommandService> service;
     WsServer server({
+        // On the command worker, with the reply route set to the page that asked.
         [&service](std::string text) { handleRequest(*service, std::move(text)); },
-        [&service] { service->pushSuspended = false; },
-        [&service] { service->pushSuspended = true; },
+        // Pushes stop only while no page at all is connected.
+        [&service](size_t openConnections) { service->pushSuspended = openConnections == 0; },
         [](const std::string& address, uint16_t port) {
             std::cout << "Lenvaro Server listening on " << address << ":" << port << std::endl;
         },
@@ -187,7 +208,6 @@ int serve(const CommandLine& commandLine) {
             // A crash while closing down must not bring the service back.
             cancelCrashRelaunch();
             quitRequested = true;
-            server.stop();
             break;
         }
         if (signalNumber == SIGUSR1) resetCardReader();
@@ -197,17 +217,24 @@ int serve(const CommandLine& commandLine) {
             waitsSinceOffsetRefresh = 0;
         }
     }
-    serviceThread.join();
-    // Background face matches send on their own; they end before the endpoint and the library go.
-    service->stopBackgroundWork();
 
-    if (quitRequested) {
-        // Close both cameras, whichever was opened, and release the library.
-        camCloseDev(0);
-        camCloseDev(1);
-        camUnInitCameraLib();
-        return 0;
-    }
+    // Every way out (a quit signal, a port that could not be bound, an endpoint that failed)
+    // stops things in this order. First the commands: the one running finishes and its reply
+    // still goes out; then whatever calls the library on its own (background face matches);
+    // then the library's streams: callbacks are turned away (those under way finish), both
+    // cameras closed, whichever was opened, and the library released; only then the endpoint
+    // the callbacks pushed through, and last the command service they reached it by.
+    server.stopCommands();
+    service->stopBackgroundWork();
+    service->closeCallbacks();
+    camCloseDev(0);
+    camCloseDev(1);
+    camUnInitCameraLib();
+    server.stop();
+    serviceThread.join();
+    service.reset();
+
+    if (quitRequested) return 0;
     return serviceStarted ? 0 : 1;
 }
 

@@ -186,8 +186,7 @@ int serve(const CommandLine& commandLine) {
     std::unique_ptr<CommandService> service;
     WsServer server({
         [&service](std::string text) { handleRequest(*service, std::move(text)); },
-        [&service] { service->pushSuspended = false; },
-        [&service] { service->pushSuspended = true; },
+        [&service](size_t openConnections) { service->pushSuspended = openConnections == 0; },
         [](const std::string& address, uint16_t port) {
             std::cout << "Lenvaro Server listening on " << address << ":" << port << std::endl;
         },
@@ -207,8 +206,9 @@ int serve(const CommandLine& commandLine) {
         PostThreadMessageW(hostThread, WM_NULL, 0, 0);  // wakes the loop below
     });
 
-    // Quitting, by whatever way, ends here once: the endpoint stops, background work ends,
-    // both cameras are closed (whichever was opened) and the library is released.
+    // Quitting, by whatever way, ends here once, in the order of main.cpp: the command worker,
+    // background work, library callbacks, both cameras (whichever was opened) and the library,
+    // then the endpoint.
     bool quitRequested = false;
     bool closedDown = false;
     auto closeDown = [&] {
@@ -216,12 +216,15 @@ int serve(const CommandLine& commandLine) {
         closedDown = true;
         // A crash while closing down must not bring the service back.
         cancelCrashRelaunch();
-        server.stop();
-        serviceThread.join();
+        server.stopCommands();
         service->stopBackgroundWork();
+        service->closeCallbacks();
         camCloseDev(0);
         camCloseDev(1);
         camUnInitCameraLib();
+        server.stop();
+        serviceThread.join();
+        service.reset();
     };
     {
         TrayWindow window({[] { PostQuitMessage(0); }, [] { resetCardReader(); },
@@ -257,8 +260,7 @@ int serve(const CommandLine& commandLine) {
         closeDown();
     } else {
         // The endpoint ended by itself: it could not start (or failed while running).
-        serviceThread.join();
-        service->stopBackgroundWork();
+        closeDown();
         status = serviceStarted ? 0 : 1;
         if (!serviceStarted && !haveStandardError()) {
             // The endpoint has said why on standard output and error; without a console nobody

@@ -34,11 +34,11 @@ bool readRegularFile(const std::string& path, std::string& bytes);
 // what the file holds). False when the file cannot be opened or read, or is not a regular file.
 bool readRegularFileStart(const std::string& path, uint8_t* buffer, size_t count);
 
-// Creates or truncates `path` and writes the bytes. New files are private to the user (mode
-// 0600 where modes exist). With `onlyRegular`, a path naming anything but a regular file (a
-// pipe, a device) is refused without waiting on it. On failure, `error` (when given) says why.
-bool writeFileBytes(const std::string& path, const void* bytes, size_t count, bool onlyRegular,
-                    std::string* error = nullptr);
+// Creates or truncates `path` and writes the bytes, for the service's own scratch files that are
+// rewritten many times a second (preview frames): no temporary file and no flush. New files are
+// private to the user (mode 0600 where modes exist). Files a page asks for go through
+// files/file_writer instead. On failure, `error` (when given) says why.
+bool writeFileBytes(const std::string& path, const void* bytes, size_t count, std::string* error = nullptr);
 
 // Keeps a socket or file of this process from being inherited by processes it starts.
 void keepFromChildProcesses(uintptr_t nativeHandle);

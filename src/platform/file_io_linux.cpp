@@ -112,17 +112,10 @@ bool readRegularFileStart(const std::string& path, uint8_t* buffer, size_t count
     return true;
 }
 
-bool writeFileBytes(const std::string& path, const void* bytes, size_t count, bool onlyRegular,
-                    std::string* error) {
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (onlyRegular ? O_NONBLOCK : 0);
-    Descriptor file(open(path.c_str(), flags, 0600));
+bool writeFileBytes(const std::string& path, const void* bytes, size_t count, std::string* error) {
+    Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (file.get() < 0) {
         setError(error, std::strerror(errno));
-        return false;
-    }
-    struct stat info {};
-    if (onlyRegular && !isRegular(file.get(), info)) {
-        setError(error, "not a regular file");
         return false;
     }
     const auto* data = static_cast<const uint8_t*>(bytes);

@@ -152,8 +152,7 @@ bool readRegularFileStart(const std::string& path, uint8_t* buffer, size_t count
     return true;
 }
 
-bool writeFileBytes(const std::string& path, const void* bytes, size_t count, bool onlyRegular,
-                    std::string* error) {
+bool writeFileBytes(const std::string& path, const void* bytes, size_t count, std::string* error) {
     if (path.empty()) {
         if (error != nullptr) *error = "empty path";
         return false;
@@ -164,10 +163,6 @@ bool writeFileBytes(const std::string& path, const void* bytes, size_t count, bo
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         if (error != nullptr) *error = systemErrorText(GetLastError());
-        return false;
-    }
-    if (onlyRegular && GetFileType(file.get()) != FILE_TYPE_DISK) {
-        if (error != nullptr) *error = "not a regular file";
         return false;
     }
     const auto* data = static_cast<const uint8_t*>(bytes);

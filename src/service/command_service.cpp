@@ -1,7 +1,9 @@
 // Request parsing, argument getters and the reply path of the command service.
 #include "service/command_service.h"
 
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <utility>
 
 #include "biometrics/face_match_worker.h"
@@ -13,7 +15,35 @@ namespace {
 
 std::atomic<CommandService*> theInstance{nullptr};
 
+// Callbacks inside the service right now. Never destroyed: a library thread may call back while
+// the process exits.
+struct CallbackGate {
+    std::mutex mutex;
+    std::condition_variable empty;
+    CommandService* open = nullptr;  // the service callbacks may enter, none while it goes
+    int inside = 0;
+};
+
+CallbackGate& callbackGate() {
+    static CallbackGate* const gate = new CallbackGate;
+    return *gate;
+}
+
 }  // namespace
+
+CommandService::CallbackAccess::CallbackAccess() {
+    CallbackGate& gate = callbackGate();
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    service_ = gate.open;
+    if (service_ != nullptr) ++gate.inside;
+}
+
+CommandService::CallbackAccess::~CallbackAccess() {
+    if (service_ == nullptr) return;
+    CallbackGate& gate = callbackGate();
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    if (--gate.inside == 0) gate.empty.notify_all();
+}
 
 CommandService::CommandService(std::string scratchDirectory, TextSink sink,
                                std::function<size_t()> queuedBytes)
@@ -29,13 +59,25 @@ CommandService::CommandService(std::string scratchDirectory, TextSink sink,
     builder["collectComments"] = false;
     reader_.reset(builder.newCharReader());
     theInstance.store(this);
+    {
+        std::lock_guard<std::mutex> lock(callbackGate().mutex);
+        callbackGate().open = this;
+    }
     camInitCameraLib();
 }
 
 CommandService::~CommandService() {
     stopBackgroundWork();
+    closeCallbacks();
     CommandService* self = this;
     theInstance.compare_exchange_strong(self, nullptr);
+}
+
+void CommandService::closeCallbacks() {
+    CallbackGate& gate = callbackGate();
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    if (gate.open == this) gate.open = nullptr;
+    gate.empty.wait(lock, [&gate] { return gate.inside == 0; });
 }
 
 CommandService* CommandService::instance() { return theInstance.load(); }

@@ -33,8 +33,26 @@ public:
     CommandService(const CommandService&) = delete;
     CommandService& operator=(const CommandService&) = delete;
 
-    // The instance library callbacks and workers use (null when none exists).
+    // The process-wide instance (null when none exists). Library callbacks take it through
+    // CallbackAccess instead, which keeps it alive while they use it.
     static CommandService* instance();
+
+    // What a capture-library callback (a preview frame, an auto-capture event) holds while it
+    // uses the service: the service is not destroyed meanwhile, and once its destruction has
+    // begun no callback gets it any more. A library may deliver one last frame after its
+    // cameras were closed and it was released; that frame finds no service and does nothing.
+    class CallbackAccess {
+    public:
+        CallbackAccess();
+        ~CallbackAccess();
+        CallbackAccess(const CallbackAccess&) = delete;
+        CallbackAccess& operator=(const CallbackAccess&) = delete;
+        // Null when there is no service, or it is going away.
+        CommandService* service() const { return service_; }
+
+    private:
+        CommandService* service_;
+    };
 
     // Parses a request text. False (and nothing to handle) when it is not JSON, when JSON
     // cannot take it (nesting too deep), or when its root is not an object.
@@ -89,6 +107,10 @@ public:
     // library call it is in and ends without a reply. The host calls this once the endpoint has
     // stopped and before the endpoint is destroyed; the destructor calls it too.
     void stopBackgroundWork();
+    // Turns library callbacks away from now on and waits for those still inside. The host calls
+    // it before it closes the cameras, so that no frame does anything once the library is
+    // released (a library may deliver one late); the destructor calls it too. Idempotent.
+    void closeCallbacks();
 
 private:
     const Json::Value* argument(const char* key) const;

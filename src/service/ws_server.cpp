@@ -12,6 +12,7 @@
 
 #include "files/text_encoding.h"
 #include "platform/file_io.h"
+#include "service/command_worker.h"
 #include "service/handshake_policy.h"
 #include "service/http_routes.h"
 
@@ -27,17 +28,74 @@ using ConnectionHandle = websocketpp::connection_hdl;
 
 constexpr int kListenBacklog = 8192;
 constexpr auto kQueueRefreshInterval = std::chrono::milliseconds(10);
+// How long a connection closed for holding too much unsent data may take to answer the close
+// before it is cut.
+constexpr long kOverLimitCloseTimeoutMs = 1000;
+// How long stop() lets pages answer the close before the loop ends anyway.
+constexpr auto kStopGrace = std::chrono::milliseconds(1000);
+
+// The I/O loop. After each piece of work it keeps looking for the next one a moment before it
+// sleeps in the kernel: a reply from the command worker usually follows a request within
+// microseconds, and being woken for it (through the kernel and, on a busy machine, the scheduler)
+// would cost more than the command itself.
+void runLoop(boost::asio::io_context& io) {
+    constexpr auto kLookBeforeSleeping = std::chrono::microseconds(50);
+    auto lastWork = std::chrono::steady_clock::now();
+    while (!io.stopped()) {
+        if (io.poll() > 0) {
+            lastWork = std::chrono::steady_clock::now();
+            continue;
+        }
+        if (std::chrono::steady_clock::now() - lastWork < kLookBeforeSleeping) {
+            std::this_thread::yield();
+            continue;
+        }
+        if (io.run_one() == 0) break;
+        lastWork = std::chrono::steady_clock::now();
+    }
+}
 
 }  // namespace
 
 struct WsServer::Endpoint {
     Server server;
-    std::unique_ptr<boost::asio::steady_timer> refreshTimer;  // made once the I/O service exists
+    // Made once the I/O service exists.
+    std::unique_ptr<boost::asio::steady_timer> refreshTimer;
+    std::unique_ptr<boost::asio::steady_timer> stopTimer;
 };
 
-WsServer::WsServer(Handlers handlers) : handlers_(std::move(handlers)) {}
+// One open connection. Shared by the I/O thread (which owns the websocketpp connection), the
+// command worker (requests in flight) and sending threads (messages posted to it).
+struct WsServer::Connection {
+    ConnectionId id = 0;
+    ConnectionHandle handle;
+    // Handed to the I/O thread for this connection and not yet to websocketpp.
+    std::atomic<size_t> postedBytes{0};
+    // websocketpp's bytes not yet taken by the page, as last seen (written on the I/O thread).
+    std::atomic<size_t> bufferedBytes{0};
+    // Closed for exceeding kMaxUnsentBytes: nothing more is sent, pushes go to another page.
+    std::atomic<bool> closing{false};
+    // Requests received and not yet taken by the command worker.
+    std::atomic<size_t> waitingRequests{0};
+    std::atomic<size_t> waitingBytes{0};
+    std::atomic<bool> readingPaused{false};  // changed on the I/O thread only
+    // websocketpp keeps a connection alive only through the reads and writes it has under way:
+    // one whose reading is paused and that has nothing to send would be destroyed (and its
+    // socket closed). It is held here while paused. Under WsServer::mutex_.
+    std::shared_ptr<void> heldWhilePaused;
 
-WsServer::~WsServer() = default;
+    size_t unsentBytes() const { return postedBytes.load() + bufferedBytes.load(); }
+};
+
+WsServer::WsServer(Handlers handlers) : handlers_(std::move(handlers)) {
+    worker_ = std::make_unique<CommandWorker>([this](CommandWorker::Request& request) {
+        runRequest(request.from, request.text, std::static_pointer_cast<Connection>(request.context));
+    });
+}
+
+WsServer::~WsServer() { stopCommands(); }
+
+void WsServer::stopCommands() { worker_->stop(); }
 
 bool WsServer::run(const std::string& address, uint16_t port) {
     Endpoint endpoint;
@@ -48,6 +106,7 @@ bool WsServer::run(const std::string& address, uint16_t port) {
         server.clear_error_channels(websocketpp::log::elevel::all);
         server.init_asio();
         endpoint.refreshTimer = std::make_unique<boost::asio::steady_timer>(server.get_io_service());
+        endpoint.stopTimer = std::make_unique<boost::asio::steady_timer>(server.get_io_service());
         server.set_reuse_addr(kReuseListenAddress);
         server.set_max_message_size(kMaxMessageBytes);
 
@@ -71,21 +130,8 @@ bool WsServer::run(const std::string& address, uint16_t port) {
             return false;
         });
 
-        server.set_message_handler([this](ConnectionHandle, Server::message_ptr message) {
-            // Text and binary frames alike carry a request.
-            if (handlers_.onRequest) handlers_.onRequest(utf8ToAnsi(std::move(message->get_raw_payload())));
-        });
-        server.set_open_handler([this](ConnectionHandle connection) {
-            if (handlers_.onOpen) handlers_.onOpen();
-            std::lock_guard<std::mutex> lock(mutex_);
-            current_ = connection;  // the earlier page stays open but hears nothing more
-        });
-        server.set_close_handler([this](ConnectionHandle) {
-            if (handlers_.onClose) handlers_.onClose();
-            std::lock_guard<std::mutex> lock(mutex_);
-            current_.reset();  // whichever connection closed
-            bufferedBytes_ = 0;
-        });
+        // Each opened connection gets handlers of its own (bound to its state), see opened().
+        server.set_open_handler([this](ConnectionHandle handle) { opened(handle); });
         // Nagle off on every accepted socket. The socket-initialisation hook runs before the
         // socket is open, where the option cannot be set; after the accept it can.
         // Both also keep the service's sockets out of programs it starts (Asio opens and
@@ -133,7 +179,7 @@ bool WsServer::run(const std::string& address, uint16_t port) {
             const auto local = server.get_local_endpoint(error);
             handlers_.onListening(address, error ? port : local.port());
         }
-        server.run();
+        runLoop(server.get_io_service());
     } catch (const websocketpp::exception& error) {
         std::cout << "exception: " << error.what() << std::endl;
         ok = false;
@@ -144,7 +190,10 @@ bool WsServer::run(const std::string& address, uint16_t port) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         endpoint_ = nullptr;
-        current_.reset();
+        // A connection held while paused would otherwise keep itself (its handlers hold this
+        // state) past the endpoint.
+        for (const auto& [id, connection] : connections_) connection->heldWhilePaused.reset();
+        connections_.clear();
         serviceThread_ = std::thread::id();
     }
     if (!ok) {
@@ -160,58 +209,210 @@ void WsServer::stop() {
     stopRequested_ = true;
     if (endpoint_ == nullptr) return;
     Endpoint* endpoint = endpoint_;
-    boost::asio::post(endpoint->server.get_io_service(), [endpoint] {
+    // What was handed to the I/O thread before (a last reply) still goes out: every page is told
+    // the service is going away (1001) after it, and the loop ends once all have closed, or
+    // after a short grace for pages that do not answer.
+    boost::asio::post(endpoint->server.get_io_service(), [this, endpoint] {
+        std::lock_guard<std::mutex> lock(mutex_);
         websocketpp::lib::error_code ignored;
         endpoint->server.stop_listening(ignored);
-        if (endpoint->refreshTimer) endpoint->refreshTimer->cancel();
-        endpoint->server.stop();
+        endpoint->refreshTimer->cancel();
+        if (connections_.empty()) {
+            endpoint->server.stop();
+            return;
+        }
+        for (const auto& [id, connection] : connections_) {
+            auto open = endpoint->server.get_con_from_hdl(connection->handle, ignored);
+            if (!ignored) open->close(websocketpp::close::status::going_away, "service stopping", ignored);
+        }
+        endpoint->stopTimer->expires_after(kStopGrace);
+        endpoint->stopTimer->async_wait([endpoint](const boost::system::error_code& error) {
+            if (!error) endpoint->server.stop();
+        });
     });
 }
 
+void WsServer::opened(const std::weak_ptr<void>& handle) {
+    size_t open = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (endpoint_ == nullptr) return;
+        websocketpp::lib::error_code error;
+        const auto connection = endpoint_->server.get_con_from_hdl(handle, error);
+        if (error) return;
+        auto state = std::make_shared<Connection>();
+        state->id = ++lastConnectionId_;
+        state->handle = handle;
+        // The connection's own handlers carry its state: no lookup per message.
+        connection->set_message_handler([this, state](ConnectionHandle, Server::message_ptr message) {
+            // Text and binary frames alike carry a request. The conversion to the internal code
+            // page is the worker's: a 64 MiB text would hold up every other page here.
+            std::string payload = std::move(message->get_raw_payload());
+            const size_t waiting = ++state->waitingRequests;
+            const size_t waitingBytes = state->waitingBytes += payload.size();
+            if ((waiting > kMaxWaitingRequests || waitingBytes > kMaxWaitingRequestBytes) &&
+                !state->readingPaused.exchange(true)) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                websocketpp::lib::error_code ignored;
+                if (endpoint_ != nullptr) {
+                    auto paused = endpoint_->server.get_con_from_hdl(state->handle, ignored);
+                    if (!ignored) {
+                        paused->pause_reading();
+                        state->heldWhilePaused = paused;
+                    }
+                }
+            }
+            worker_->submit({state->id, std::move(payload), state});
+        });
+        connection->set_close_handler([this, id = state->id](ConnectionHandle) { closed(id); });
+        connections_.emplace(state->id, std::move(state));
+        open = connections_.size();
+    }
+    if (handlers_.onConnectionCount) handlers_.onConnectionCount(open);
+}
+
+void WsServer::closed(ConnectionId id) {
+    size_t open = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const auto found = connections_.find(id); found != connections_.end()) {
+            found->second->heldWhilePaused.reset();
+            connections_.erase(found);
+        }
+        open = connections_.size();
+        // Stopping, the last page gone: nothing is left to wait for.
+        if (stopRequested_ && open == 0 && endpoint_ != nullptr) endpoint_->server.stop();
+    }
+    // Pushes go on to the page opened before it; only when none is left do they stop.
+    if (handlers_.onConnectionCount) handlers_.onConnectionCount(open);
+}
+
+void WsServer::runRequest(ConnectionId from, std::string& text,
+                          const std::shared_ptr<Connection>& connection) {
+    const size_t waiting = --connection->waitingRequests;
+    const size_t waitingBytes = connection->waitingBytes -= text.size();
+    // Reading resumes once half the backlog is worked off.
+    if (connection->readingPaused.load() && waiting <= kMaxWaitingRequests / 2 &&
+        waitingBytes <= kMaxWaitingRequestBytes / 2) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (endpoint_ != nullptr) {
+            boost::asio::post(endpoint_->server.get_io_service(), [this, connection] {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (endpoint_ == nullptr || !connection->readingPaused.exchange(false)) return;
+                websocketpp::lib::error_code error;
+                auto resumed = endpoint_->server.get_con_from_hdl(connection->handle, error);
+                if (!error) resumed->resume_reading();
+                connection->heldWhilePaused.reset();
+            });
+        }
+    }
+    const ReplyRouteScope route(ReplyRoute{from, false});
+    if (handlers_.onRequest) handlers_.onRequest(utf8ToAnsi(std::move(text)));
+}
+
+std::shared_ptr<WsServer::Connection> WsServer::newestOpenLocked() const {
+    for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
+        if (!it->second->closing.load()) return it->second;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<WsServer::Connection> WsServer::targetLocked(const ReplyRoute& route) const {
+    if (route.connection != 0) {
+        const auto found = connections_.find(route.connection);
+        if (found != connections_.end() && !found->second->closing.load()) return found->second;
+        // A reply whose page has gone is lost: another page must never see it.
+        if (!route.fallBackToNewest) return nullptr;
+    }
+    return newestOpenLocked();
+}
+
 void WsServer::sendText(std::string text) {
+    const ReplyRoute route = currentReplyRoute();
     std::string utf8 = ansiToUtf8(std::move(text));
     std::lock_guard<std::mutex> lock(mutex_);
-    if (endpoint_ == nullptr || current_.expired()) return;
+    if (endpoint_ == nullptr) return;
+    std::shared_ptr<Connection> target = targetLocked(route);
+    if (!target) return;
     if (std::this_thread::get_id() == serviceThread_) {
-        sendOnServiceThread(utf8);
+        deliverLocked(target, utf8);
         return;
     }
-    // Other threads hand the text to the service thread, which owns every connection; the
-    // handle goes with it, so the text still goes to the page that was current now.
+    // Other threads hand the text to the I/O thread, which owns every connection. What waits
+    // there counts against the connection's cap too, so a page that does not read cannot make
+    // the service hold an unbounded number of posted texts either.
     const size_t size = utf8.size();
-    postedBytes_ += size;
+    const size_t unsent = target->unsentBytes();
+    if (unsent != 0 && unsent + size > kMaxUnsentBytes) {
+        closeOverLimitLocked(target);
+        return;
+    }
+    target->postedBytes += size;
     boost::asio::post(endpoint_->server.get_io_service(),
-                      [this, handle = current_, message = std::move(utf8), size] {
-                          postedBytes_ -= size;
+                      [this, target = std::move(target), message = std::move(utf8), size] {
                           std::lock_guard<std::mutex> lock(mutex_);
-                          if (endpoint_ == nullptr || handle.expired()) return;
-                          websocketpp::lib::error_code ignored;
-                          endpoint_->server.send(handle, message, websocketpp::frame::opcode::text, ignored);
-                          refreshQueuedBytes();
+                          target->postedBytes -= size;
+                          if (endpoint_ != nullptr) deliverLocked(target, message);
                       });
 }
 
-void WsServer::sendOnServiceThread(const std::string& utf8) {
+// I/O thread, mutex held.
+void WsServer::deliverLocked(const std::shared_ptr<Connection>& connection, const std::string& utf8) {
+    if (connection->closing.load()) return;
+    websocketpp::lib::error_code error;
+    auto open = endpoint_->server.get_con_from_hdl(connection->handle, error);
+    if (error) return;
+    const size_t buffered = open->get_buffered_amount();
+    if (buffered != 0 && buffered + utf8.size() > kMaxUnsentBytes) {
+        closeOverLimitLocked(connection);
+        return;
+    }
     // A refused send (a connection that is closing) loses the message, nothing more.
-    websocketpp::lib::error_code ignored;
-    endpoint_->server.send(current_, utf8, websocketpp::frame::opcode::text, ignored);
-    refreshQueuedBytes();
+    open->send(utf8, websocketpp::frame::opcode::text);
+    connection->bufferedBytes = open->get_buffered_amount();
+    if (connection->bufferedBytes.load() != 0) armQueueRefreshLocked();
 }
 
-// Service thread, mutex held.
-void WsServer::refreshQueuedBytes() {
-    websocketpp::lib::error_code error;
-    auto connection = endpoint_->server.get_con_from_hdl(current_, error);
-    bufferedBytes_ = error ? 0 : connection->get_buffered_amount();
-    if (bufferedBytes_ == 0 || refreshArmed_) return;
+// Any thread, mutex held.
+void WsServer::closeOverLimitLocked(const std::shared_ptr<Connection>& connection) {
+    if (connection->closing.exchange(true)) return;
+    // The close itself is the I/O thread's. The page is not reading, so the close frame waits
+    // behind what it holds: the connection is cut after a short wait for the peer's answer,
+    // which frees everything queued on it.
+    boost::asio::post(endpoint_->server.get_io_service(), [this, connection] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (endpoint_ == nullptr) return;
+        websocketpp::lib::error_code error;
+        auto open = endpoint_->server.get_con_from_hdl(connection->handle, error);
+        if (error) return;
+        open->set_close_handshake_timeout(kOverLimitCloseTimeoutMs);
+        open->close(websocketpp::close::status::policy_violation, "too much unsent data", error);
+    });
+}
+
+// I/O thread, mutex held. While any connection holds unsent bytes, their counts are refreshed
+// every few milliseconds, so that they fall as pages read.
+void WsServer::armQueueRefreshLocked() {
+    if (refreshArmed_) return;
     refreshArmed_ = true;
     endpoint_->refreshTimer->expires_after(kQueueRefreshInterval);
     endpoint_->refreshTimer->async_wait([this](const boost::system::error_code& error) {
         std::lock_guard<std::mutex> lock(mutex_);
         refreshArmed_ = false;
         if (error || endpoint_ == nullptr) return;
-        refreshQueuedBytes();
+        refreshQueuedBytesLocked();
     });
+}
+
+void WsServer::refreshQueuedBytesLocked() {
+    bool anyWaiting = false;
+    for (const auto& [id, connection] : connections_) {
+        websocketpp::lib::error_code error;
+        auto open = endpoint_->server.get_con_from_hdl(connection->handle, error);
+        connection->bufferedBytes = error ? 0 : open->get_buffered_amount();
+        anyWaiting = anyWaiting || connection->bufferedBytes.load() != 0;
+    }
+    if (anyWaiting) armQueueRefreshLocked();
 }
 
 void WsServer::setAllowedOrigins(std::vector<std::string> allowedOriginSettings) {
@@ -219,6 +420,15 @@ void WsServer::setAllowedOrigins(std::vector<std::string> allowedOriginSettings)
     allowedOriginSettings_ = std::move(allowedOriginSettings);
 }
 
-size_t WsServer::queuedBytes() const { return postedBytes_.load() + bufferedBytes_.load(); }
+size_t WsServer::queuedBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::shared_ptr<Connection> target = newestOpenLocked();
+    return target ? target->unsentBytes() : 0;
+}
+
+size_t WsServer::openConnections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connections_.size();
+}
 
 }  // namespace lenvaro

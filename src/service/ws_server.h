@@ -1,55 +1,88 @@
-// The WebSocket endpoint: one listening socket, the current connection rule, and delivery of
-// outgoing texts from any thread.
+// The WebSocket endpoint: one listening socket, the open connections, the command worker that
+// runs their requests, and delivery of outgoing texts from any thread: a reply to the connection
+// that asked, a push to the newest open connection.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "service/reply_route.h"
+
 namespace lenvaro {
+
+class CommandWorker;
 
 class WsServer {
 public:
     struct Handlers {
-        // A received message, already converted to the internal code page.
+        // A received message, converted to the internal code page. Runs on the command worker,
+        // one request at a time in arrival order, with the calling thread's reply route set to
+        // the connection that sent it.
         std::function<void(std::string)> onRequest;
-        // A connection opened / any connection closed (service thread).
-        std::function<void()> onOpen;
-        std::function<void()> onClose;
-        // Called once, on the service thread, when the endpoint is listening.
+        // A connection opened or closed (I/O thread); the number now open.
+        std::function<void(size_t openConnections)> onConnectionCount;
+        // Called once, on the I/O thread, when the endpoint is listening.
         std::function<void(const std::string& address, uint16_t port)> onListening;
     };
 
+    // Starts the command worker; requests reach it once run() listens.
     explicit WsServer(Handlers handlers);
+    // Stops the command worker first: handlers may still be running on it.
     ~WsServer();
     WsServer(const WsServer&) = delete;
     WsServer& operator=(const WsServer&) = delete;
 
     // Listens on address:port (IPv4 only) and runs the I/O loop on the calling thread, which
-    // becomes the service thread, until stop(). Returns false when the endpoint could not
+    // becomes the service's I/O thread, until stop(). Returns false when the endpoint could not
     // start or failed while running; then the "exception: " line has gone to standard output
     // and the failure message to standard error.
     bool run(const std::string& address, uint16_t port);
 
-    // Ends run(): stops listening and closes every connection. Any thread, any time.
+    // Ends run(): stops listening, lets what was already handed over go out, closes every
+    // connection (1001, going away) and ends the loop once they have closed, or after a second
+    // for pages that do not answer. Any thread, any time.
     void stop();
 
-    // Sends one text (internal code page) as a text frame on the current connection, or drops
-    // it when there is none or the connection refuses it. Any thread.
+    // Ends the command worker: the command it is running finishes (its reply still goes out
+    // while the endpoint runs), the requests waiting are dropped, later ones too. Waits for it.
+    // Any thread but the worker's own; idempotent.
+    void stopCommands();
+
+    // Sends one text (internal code page) as a text frame, by the calling thread's reply route
+    // (reply_route.h): to the connection that asked, or for a push to the newest open
+    // connection. Dropped when there is none, when the connection refuses it, or when it would
+    // take the connection past kMaxUnsentBytes (which closes that connection). Any thread.
     void sendText(std::string text);
 
-    // Bytes handed to the current connection that the peer has not taken yet, as last seen
-    // (refreshed while data waits). The preview push drops frames rather than queue behind this.
+    // Bytes handed to the push target (the newest open connection) that its page has not taken
+    // yet, as last seen (refreshed while data waits). The preview push drops frames rather than
+    // queue behind this.
     size_t queuedBytes() const;
+
+    // Open connections (those closing for exceeding their cap included).
+    size_t openConnections() const;
 
     // The largest message a peer may send: room for a Base64 image, the largest legitimate
     // request. A longer one closes that connection with 1009 (message too big).
     static constexpr size_t kMaxMessageBytes = 64 * 1024 * 1024;
+
+    // The most a connection may hold that its page has not read. A message that would take it
+    // past this closes the connection with 1008 (policy violation) instead, and what it held is
+    // freed; a message sent while nothing waits goes out whatever its size.
+    static constexpr size_t kMaxUnsentBytes = 32 * 1024 * 1024;
+
+    // While this many requests (or this many bytes of them) of one connection wait for the
+    // command worker, the service stops reading from that connection, as a busy service thread
+    // used to: TCP then holds the page back instead of the service's memory.
+    static constexpr size_t kMaxWaitingRequests = 64;
+    static constexpr size_t kMaxWaitingRequestBytes = kMaxMessageBytes;
 
     // The allowedOrigin settings as written in the configuration (see handshake_policy.h); none
     // lets every origin in. Read when run() starts.
@@ -57,19 +90,28 @@ public:
 
 private:
     struct Endpoint;
-    void sendOnServiceThread(const std::string& utf8);
-    void refreshQueuedBytes();
+    struct Connection;
+
+    std::shared_ptr<Connection> targetLocked(const ReplyRoute& route) const;
+    std::shared_ptr<Connection> newestOpenLocked() const;
+    void deliverLocked(const std::shared_ptr<Connection>& connection, const std::string& utf8);
+    void closeOverLimitLocked(const std::shared_ptr<Connection>& connection);
+    void armQueueRefreshLocked();
+    void refreshQueuedBytesLocked();
+    void runRequest(ConnectionId from, std::string& text, const std::shared_ptr<Connection>& connection);
+    void opened(const std::weak_ptr<void>& handle);
+    void closed(ConnectionId id);
 
     Handlers handlers_;
-    mutable std::mutex mutex_;  // guards endpoint_ and current_
+    mutable std::mutex mutex_;  // guards everything below but the atomics
     Endpoint* endpoint_ = nullptr;
-    std::weak_ptr<void> current_;
+    std::map<ConnectionId, std::shared_ptr<Connection>> connections_;  // opening order
+    ConnectionId lastConnectionId_ = 0;
     std::thread::id serviceThread_;
     bool stopRequested_ = false;
-    std::atomic<size_t> postedBytes_{0};
-    std::atomic<size_t> bufferedBytes_{0};
-    bool refreshArmed_ = false;  // service thread only
-    std::vector<std::string> allowedOriginSettings_;  // guarded by mutex_
+    bool refreshArmed_ = false;
+    std::vector<std::string> allowedOriginSettings_;
+    std::unique_ptr<CommandWorker> worker_;
 };
 
 }  // namespace lenvaro

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <utility>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "biometrics/face_match_worker.h"
 #include "fake_pictavo.h"
+#include "service/reply_route.h"
 #include "command_test.h"
 
 namespace lenvaro {
@@ -205,6 +208,54 @@ TEST_F(FaceCommands, TwoStartsGiveTwoRepliesAndARunningWorkerFollowsTheNewJob) {
     EXPECT_EQ(calls[1], R"(camMatchFaceByBase64Video(0, "SECOND", &0, "", 0))");
     EXPECT_EQ(calls[2], R"(camMatchFaceByBase64Video(0, "SECOND", &10, "", 0))");
     EXPECT_EQ(harness_.sent().size(), 2u);
+}
+
+TEST_F(FaceCommands, StartsBeyondTheCapAreAnsweredBusyAtOnceAndLeaveTheJobAlone) {
+    Fake::program("camMatchFaceByBase64Video", Outcome::returns(0).withInts({1}).delayed(20));
+    for (size_t i = 0; i < FaceMatchWorkers::kMaxRunning; ++i)
+        startMatch(R"("personFace":"QUJD","ldelayTime":400,"score":100)");
+    EXPECT_EQ(request(R"({"FuncName":"camStartAsyMatchFaceBase64Video","argument":{"personFace":"LATE"}})"),
+              Texts{pushed("-1")});
+    EXPECT_EQ(harness_.service().faceMatchWorkers().running(), FaceMatchWorkers::kMaxRunning);
+
+    // Every running worker ends with its own score; none ever compared the refused face.
+    const Texts sent = waitForSent(1 + FaceMatchWorkers::kMaxRunning);
+    ASSERT_EQ(sent.size(), 1 + FaceMatchWorkers::kMaxRunning);
+    EXPECT_EQ(sent[0], pushed("-1"));
+    for (size_t i = 1; i < sent.size(); ++i) EXPECT_EQ(sent[i], pushed("1"));
+    waitUntilIdle();
+    for (const std::string& call : matchCalls()) EXPECT_EQ(call.find("LATE"), std::string::npos) << call;
+
+    // Once they have ended, a start runs again.
+    startMatch(R"("personFace":"NEXT")");
+    EXPECT_EQ(waitForSent(2 + FaceMatchWorkers::kMaxRunning).back(), pushed("1"));
+    EXPECT_EQ(matchCalls().back(), R"(camMatchFaceByBase64Video(0, "NEXT", &0, "", 0))");
+}
+
+TEST_F(FaceCommands, TheResultGoesToThePageThatStartedTheMatch) {
+    Fake::program("camMatchFaceByBase64Video", Outcome::returns(0).withInts({7}));
+    {
+        const ReplyRouteScope asking(ReplyRoute{5, false});
+        startMatch(R"("personFace":"QUJD")");
+    }
+    ASSERT_EQ(waitForSent(1), Texts{pushed("7")});
+    // Sent from the worker's own thread with the asking page's route; should that page be gone
+    // by then, the newest page gets it (a reloaded page reconnects as the newest).
+    const std::vector<ReplyRoute> routes = harness_.routes();
+    ASSERT_EQ(routes.size(), 1u);
+    EXPECT_EQ(routes[0].connection, 5u);
+    EXPECT_TRUE(routes[0].fallBackToNewest);
+}
+
+TEST(FaceMatchBudget, IsTakenAsUnsignedAndNeverLongerThanFiveMinutes) {
+    const uint32_t longest = static_cast<uint32_t>(FaceMatchWorkers::kMaxBudget.count());
+    ASSERT_EQ(longest, 300000u);
+    const std::pair<int32_t, uint32_t> cases[] = {
+        {0, 0},         {150, 150},         {299999, 299999},       {300000, longest},
+        {300001, longest}, {INT32_MAX, longest}, {-1, longest}, {INT32_MIN, longest},
+    };
+    for (const auto& [delayTime, budget] : cases)
+        EXPECT_EQ(FaceMatchWorkers::budgetOf(delayTime), budget) << delayTime;
 }
 
 TEST_F(FaceCommands, StoppingEndsRunningWorkersWithoutAReply) {

@@ -140,32 +140,6 @@ TEST(Server, HandlesBinaryFramesAsText) {
     EXPECT_EQ(page.receive(), R"({"FuncName":"camGetDevCount","result":"0"})");
 }
 
-TEST(Server, RepliesGoToTheLatestConnectionAndAnyCloseSilencesAll) {
-    ServerProcess server;
-    const uint16_t port = server.start();
-    ASSERT_NE(port, 0);
-    WsTestClient first, second;
-    ASSERT_TRUE(first.connect(port));
-    ASSERT_TRUE(second.connect(port));
-
-    // The first page asks; the second, the current connection, hears the answer.
-    first.send(kDevCount);
-    EXPECT_EQ(second.receive(), R"({"FuncName":"camGetDevCount","result":"0"})");
-    EXPECT_FALSE(first.receive(200ms).has_value());
-
-    // Closing the first page leaves nobody current.
-    first.close();
-    second.send(kDevCount);
-    EXPECT_FALSE(second.receive(300ms).has_value());
-    EXPECT_TRUE(second.isOpen());
-
-    // A new page is current again.
-    WsTestClient third;
-    ASSERT_TRUE(third.connect(port));
-    second.send(kDevCount);
-    EXPECT_EQ(third.receive(), R"({"FuncName":"camGetDevCount","result":"0"})");
-}
-
 TEST(Server, ALibraryBesideTheExecutableReplacesTheBuiltInOne) {
     ServerProcess::Options options;
     options.library = LENVARO_FAKE_LIBRARY;

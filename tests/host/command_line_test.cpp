@@ -27,7 +27,16 @@ TEST(CommandLineParsing, ReadsEachActionAndServingOption) {
     EXPECT_EQ(serving.action, Action::Serve);
     EXPECT_TRUE(serving.noRelaunch);
     EXPECT_TRUE(serving.relaunched);
+    EXPECT_EQ(serving.relaunchedFrom, 0);
     EXPECT_EQ(serving.error, "");
+
+    // The crash handler names the crashed copy, which the new one waits for.
+    const CommandLine relaunched = parseCommandLine({std::string(kRelaunchedOption) + "=4242"});
+    EXPECT_TRUE(relaunched.relaunched);
+    EXPECT_EQ(relaunched.relaunchedFrom, 4242);
+    EXPECT_EQ(relaunched.error, "");
+    for (const char* bad : {"=", "=0", "=-3", "=12x"})
+        EXPECT_NE(parseCommandLine({std::string(kRelaunchedOption) + bad}).error, "") << bad;
 }
 
 TEST(CommandLineParsing, RefusesUnknownOptionsAndConflicts) {

@@ -87,6 +87,13 @@ TEST(LoadConfig, AMalformedFileGivesTheDefaultsAndOneLineOfReason) {
         R"({"families": ["camera"]})",
         R"({"families": {"camera": 0}})",
         R"({"families": {"camera": false, "scanner": false}})",
+        // Nested deeper than the JSON reader goes: it throws instead of failing.
+        std::string(5000, '[') + std::string(5000, ']'),
+        [] {
+            std::string deep;
+            for (int i = 0; i < 3000; ++i) deep += R"({"a":)";
+            return deep + "1" + std::string(3000, '}');
+        }(),
     };
     for (const std::string& document : documents) {
         SCOPED_TRACE(document);

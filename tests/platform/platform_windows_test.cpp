@@ -1,13 +1,18 @@
 // The Windows side of the platform layer, under Wine: code pages 936 and 1252 through the
 // system's conversions, paths handed to the system as UTF-16 (Chinese folder names under both
-// code pages), the folder walk, the named mutex and the daily log.
+// code pages), the one file writer, the folder walk, the named mutex and the daily log.
 #include <windows.h>
+
+#include <aclapi.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
+#include <string>
+#include <vector>
 
+#include "files/file_writer.h"
 #include "files/folder_walk.h"
 #include "files/text_encoding.h"
 #include "host/daily_log.h"
@@ -56,6 +61,19 @@ public:
     bool exists(const std::wstring& relative) const {
         return GetFileAttributesW((path_ + L"\\" + relative).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
+    std::vector<std::wstring> names(const std::wstring& relative) const {
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW((path_ + L"\\" + relative + L"\\*").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE) return found;
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..") found.push_back(name);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+        std::sort(found.begin(), found.end());
+        return found;
+    }
 
 private:
     static inline int counter_ = 0;
@@ -98,7 +116,7 @@ TEST(WindowsPaths, ChineseFolderNamesWorkUnderCodePage936) {
     std::string bytes;
     EXPECT_TRUE(readRegularFile(folder + "\\a.jpg", bytes));
     EXPECT_EQ(bytes, "abc");
-    EXPECT_TRUE(writeFileBytes(folder + "\\b.jpg", "xyz", 3, true));
+    EXPECT_TRUE(writeFileBytes(folder + "\\b.jpg", "xyz", 3));
     EXPECT_TRUE(root.exists(kScan + L"\\b.jpg"));
     EXPECT_TRUE(removeFile(folder + "\\b.jpg"));
     EXPECT_FALSE(root.exists(kScan + L"\\b.jpg"));
@@ -123,6 +141,85 @@ TEST(WindowsPaths, ChineseFolderNamesWorkUnderCodePage1252) {
     EXPECT_EQ(bytes, "abc");
     // A name the code page can spell stays as it is.
     EXPECT_EQ(pathToInternal(L"C:\\caf\u00E9"), "C:\\caf\xE9");
+}
+
+// Whole files moved over their target through UTF-16 paths (a Chinese folder under code page
+// 936), nothing left beside them, and every failure told with the file it concerns.
+TEST(WindowsFileWriter, ReplacesWholeFilesLeavesNothingBesideAndTellsFailures) {
+    WideFolder root;
+    root.makeFolder(kScan);
+    root.makeFile(kScan + L"\\a.jpg", "the old capture");
+    CodePage gbk("CP936");
+    const std::string folder = wideToInternal(root.path()) + "\\" + kScanGbk;
+    std::string error;
+    EXPECT_TRUE(files::writeFileAtomically(folder + "\\a.jpg", "new", 3, files::FileAccess::Document, &error)) << error;
+    EXPECT_TRUE(files::writeFileAtomically(folder + "\\b.bmp", "fp", 2, files::FileAccess::Private, &error)) << error;
+    std::string bytes;
+    EXPECT_TRUE(readRegularFile(folder + "\\a.jpg", bytes));
+    EXPECT_EQ(bytes, "new");
+    {
+        files::AtomicFile abandoned(folder + "\\c.pdf", files::FileAccess::Document);
+        ASSERT_TRUE(abandoned.ready()) << abandoned.error();
+        EXPECT_TRUE(abandoned.write("partial", 7));
+    }
+    EXPECT_EQ(root.names(kScan), (std::vector<std::wstring>{L"a.jpg", L"b.bmp"}));
+
+    struct Failure {
+        std::string path;
+        std::string said;
+    };
+    for (const Failure& failure : {Failure{folder, "the path names a folder"},
+                                   Failure{folder + "\\missing\\d.jpg", "cannot create a file in its folder"}}) {
+        SCOPED_TRACE(failure.path);
+        error.clear();
+        EXPECT_FALSE(files::writeFileAtomically(failure.path, "x", 1, files::FileAccess::Document, &error));
+        EXPECT_EQ(error.rfind("cannot write " + failure.path + ": " + failure.said, 0), 0u) << error;
+    }
+    EXPECT_TRUE(isDirectory(folder));
+    EXPECT_EQ(root.names(kScan), (std::vector<std::wstring>{L"a.jpg", L"b.bmp"}));
+}
+
+// The accounts the access rules of a file name.
+std::vector<std::wstring> accountsAllowedOn(const std::wstring& path) {
+    std::vector<std::wstring> accounts;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS) {
+        return accounts;
+    }
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* entry = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&entry))) continue;
+        wchar_t name[256], domain[256];
+        DWORD nameLength = 256, domainLength = 256;
+        SID_NAME_USE use;
+        if (LookupAccountSidW(nullptr, &entry->SidStart, name, &nameLength, domain, &domainLength, &use)) {
+            accounts.push_back(name);
+        }
+    }
+    LocalFree(descriptor);
+    std::sort(accounts.begin(), accounts.end());
+    return accounts;
+}
+
+TEST(WindowsFileWriter, PrivateDataIsOpenToTheUserAndTheSystemAccountAlone) {
+    // Wine keeps such rules as the file's mode (0600 here), and tells them back from it.
+    WideFolder root;
+    CodePage utf8("UTF-8");
+    const std::string folder = wideToInternal(root.path());
+    // Made new, and replacing a file made with the rules of its folder.
+    root.makeFile(L"template.dat");
+    for (const char* name : {"\\feature.dat", "\\template.dat"}) {
+        ASSERT_TRUE(files::writeFileAtomically(folder + name, "fp", 2, files::FileAccess::Private));
+    }
+    wchar_t user[256];
+    DWORD length = 256;
+    ASSERT_TRUE(GetUserNameW(user, &length));
+    std::vector<std::wstring> userAndSystem{L"SYSTEM", user};
+    std::sort(userAndSystem.begin(), userAndSystem.end());
+    EXPECT_EQ(accountsAllowedOn(root.path() + L"\\feature.dat"), userAndSystem);
+    EXPECT_EQ(accountsAllowedOn(root.path() + L"\\template.dat"), userAndSystem);
 }
 
 TEST(WindowsFolderWalk, WalksWideNamesAndSkipsDotFolders) {
@@ -232,7 +329,7 @@ TEST(WindowsPaths, FoldersOfTheSystem) {
         ScratchDirectory scratch(scratchParentFolder());
         scratchPath = scratch.path();
         EXPECT_TRUE(isDirectory(scratchPath));
-        EXPECT_TRUE(writeFileBytes(scratch.file("a.jpg"), "x", 1, true));
+        EXPECT_TRUE(writeFileBytes(scratch.file("a.jpg"), "x", 1));
     }
     EXPECT_FALSE(pathExists(scratchPath));
     // The tick count is the system's: milliseconds since start, as GetTickCount gives them.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+
 #include <thread>
 
 #include "service_harness.h"
@@ -111,6 +114,33 @@ TEST(CommandServiceLifecycle, InitialisesTheLibraryAndIsReachableProcessWide) {
         service.sendReply("x", "y", false);  // no sink: dropped
     }
     EXPECT_EQ(CommandService::instance(), nullptr);
+    pictavo_fake::Fake::reset();
+}
+
+TEST(CommandServiceLifecycle, ACallbackUnderWayKeepsTheServiceAndLaterOnesFindNone) {
+    pictavo_fake::Fake::reset();
+    std::atomic<bool> inside{false};
+    std::atomic<bool> sawService{false};
+    std::thread callback;
+    {
+        ScratchDirectory scratch;
+        CommandService service(scratch.path(), nullptr);
+        callback = std::thread([&] {
+            const CommandService::CallbackAccess access;
+            sawService = access.service() == &service;
+            inside = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            // Still usable: the destructor waits for this callback.
+            access.service()->sendReply("x", "y", false);
+            inside = false;
+        });
+        while (!inside) std::this_thread::yield();
+    }
+    EXPECT_FALSE(inside) << "the service went while a callback was using it";
+    callback.join();
+    EXPECT_TRUE(sawService);
+    const CommandService::CallbackAccess late;
+    EXPECT_EQ(late.service(), nullptr);
     pictavo_fake::Fake::reset();
 }
 

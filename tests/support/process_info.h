@@ -11,14 +11,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace lenvaro::testing {
 
-// The process whose executable is `path` (a server's private copy), or 0.
-inline pid_t processRunning(const std::string& path) {
+// Every process whose executable is `path` (a server's private copy, and children it forked).
+inline std::vector<pid_t> processesRunning(const std::string& path) {
+    std::vector<pid_t> found;
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) return 0;
-    pid_t found = 0;
+    if (realpath(path.c_str(), resolved) == nullptr) return found;
     if (DIR* proc = opendir("/proc")) {
         while (dirent* entry = readdir(proc)) {
             const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
@@ -28,14 +29,17 @@ inline pid_t processRunning(const std::string& path) {
             const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
             if (length <= 0) continue;
             target[length] = '\0';
-            if (std::string(target) == resolved) {
-                found = pid;
-                break;
-            }
+            if (std::string(target) == resolved) found.push_back(pid);
         }
         closedir(proc);
     }
     return found;
+}
+
+// A process whose executable is `path`, or 0.
+inline pid_t processRunning(const std::string& path) {
+    const std::vector<pid_t> found = processesRunning(path);
+    return found.empty() ? 0 : found.front();
 }
 
 // VmRSS of the process in KiB, 0 when it cannot be read.

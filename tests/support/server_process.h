@@ -3,9 +3,12 @@
 // the port it listens on from its standard output.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,6 +49,19 @@ inline std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
+// A loopback port nobody listens on right now, for a server that must come back on the same one.
+inline uint16_t freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    close(fd);
+    return ok ? ntohs(address.sin_port) : 0;
+}
+
 struct ServerOptions {
     std::string library = LENVARO_BUILTIN_LIBRARY;  // the libpictavo.so put beside it
     std::optional<std::string> configXml = std::string("<exeInfo><port>0</port></exeInfo>");
@@ -53,8 +69,11 @@ struct ServerOptions {
     // cfg/simulator.json for the built-in library; none when empty. By default the simulated
     // cameras are off, so that a server is the computer without a camera unless a test asks.
     std::optional<std::string> simulatorJson = std::string(R"({"cameras": {"simulated": false}})");
-    // The executable and the names both get in bin/; the Windows build under Wine takes
-    // LenvaroServer.exe and Pictavo.dll, started through the launcher {"wine"}.
+    // The file mode creation mask the process starts with; this process's own when none.
+    std::optional<mode_t> umask = std::nullopt;
+    // The executable copied into bin/ (benchmarks compare another build's) and the names both
+    // get there; the Windows build under Wine takes LenvaroServer.exe and Pictavo.dll, started
+    // through the launcher {"wine"}.
     std::string executable = LENVARO_SERVER_EXECUTABLE;
     std::string executableName = "lenvaro-server";
     std::string libraryName = "libpictavo.so";
@@ -118,6 +137,7 @@ public:
             setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
             setenv("PICTAVO_FAKE_LOG", fakeLog().c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
+            if (options_.umask) ::umask(*options_.umask);
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
             std::vector<std::string> line = commandLine();
             std::vector<char*> argv;

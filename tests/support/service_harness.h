@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
+#include "service/reply_route.h"
 
 namespace lenvaro::testing {
 
@@ -19,6 +20,7 @@ public:
         service_ = std::make_unique<CommandService>(scratch_.path(), [this](std::string text) {
             std::lock_guard<std::mutex> lock(mutex_);
             sent_.push_back(std::move(text));
+            routes_.push_back(currentReplyRoute());
         });
         pictavo_fake::Fake::clearCalls();  // forget the constructor's camInitCameraLib
     }
@@ -39,12 +41,19 @@ public:
         return sent_;
     }
 
+    // The reply route each message was sent with, in the order of sent().
+    std::vector<ReplyRoute> routes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return routes_;
+    }
+
     static std::vector<std::string> calls() { return pictavo_fake::Fake::callLog(); }
 
 private:
     ScratchDirectory scratch_;
     mutable std::mutex mutex_;
     std::vector<std::string> sent_;
+    std::vector<ReplyRoute> routes_;
     std::unique_ptr<CommandService> service_;
 };
 

@@ -159,8 +159,10 @@ TEST(CapturePipeline, AutomaticCropFindsTheSheetOnTheDesk) {
     EXPECT_NEAR(larger.height, 200, 4);
     ASSERT_EQ(applyImageOption(settings, image_option::AutoCrop{kAutoCropAllDocuments}), kOk);
     const lenvaro::jpeg::Image both = decoded(render(desk, settings));
-    EXPECT_NEAR(both.width, 330, 4);
-    EXPECT_NEAR(both.height, 200, 4);
+    // Each sheet on its own, the one higher up first, on white: 150 wide, 200 + 8 + 60 high.
+    EXPECT_NEAR(both.width, 150, 4);
+    EXPECT_NEAR(both.height, 268, 6);
+    EXPECT_TRUE(near(pixelAt(both, 140, 240), {255, 255, 255}, 10)) << "beside the smaller sheet";
 
     // Nothing on the desk: the whole picture is kept.
     const lenvaro::jpeg::Image empty =
@@ -196,6 +198,8 @@ TEST(CapturePipeline, ColourStylesGiveColourGreyOrTwoLevels) {
     lenvaro::jpeg::Image grey = decoded(jpeg, true);
     EXPECT_NEAR(pixelAt(grey, 10, 10).r, 76, 12) << "red has the BT.601 brightness of red";
 
+    // Dark strokes across the gradient, from where it is dark grey to where it is white.
+    for (int x = 50; x < 320; x += 40) fillRect(frame, x, 110, 3, 20, 0, 0, 0);
     ASSERT_EQ(applyImageOption(settings, image_option::ColorStyle{kBlackAndWhite}), kOk);
     jpeg = render(frame, settings);
     EXPECT_EQ(infoOf(jpeg).components, 1);
@@ -203,8 +207,11 @@ TEST(CapturePipeline, ColourStylesGiveColourGreyOrTwoLevels) {
     size_t extreme = 0;
     for (uint8_t v : bw.pixels) extreme += v < 40 || v > 215;
     EXPECT_GT(extreme, bw.pixels.size() * 97 / 100) << "two levels, up to JPEG's ringing";
-    EXPECT_LT(pixelAt(bw, 5, 120).r, 60);
-    EXPECT_GT(pixelAt(bw, 315, 120).r, 195);
+    // Judged against its surroundings, not one level for the picture: the strokes are black,
+    // the gradient around them white, also where it is dark.
+    for (int x = 51; x < 320; x += 40) EXPECT_LT(pixelAt(bw, x, 120).r, 60) << x;
+    EXPECT_GT(pixelAt(bw, 25, 120).r, 195);
+    EXPECT_GT(pixelAt(bw, 305, 120).r, 195);
 
     for (int bad : {-1, 3}) {
         EXPECT_EQ(applyImageOption(settings, image_option::ColorStyle{bad}), kInvalidArgument);
@@ -246,7 +253,7 @@ TEST(CapturePipeline, QualityChangesTheEncodingWithinItsRange) {
     EXPECT_EQ(settings.quality, 10);
 }
 
-TEST(CapturePipeline, AdjustmentsAndDenoiseChangeThePictureAsNamed) {
+TEST(CapturePipeline, AdjustmentsChangeThePictureAsNamed) {
     // A dull picture: levels between 100 and 150.
     Frame dull = pictavo_test::solidFrame(200, 100, 100, 100, 100);
     fillRect(dull, 100, 0, 100, 100, 150, 150, 150);
@@ -256,19 +263,13 @@ TEST(CapturePipeline, AdjustmentsAndDenoiseChangeThePictureAsNamed) {
     EXPECT_LT(pixelAt(image, 50, 50).r, 15);
     EXPECT_GT(pixelAt(image, 150, 50).r, 240);
 
-    // A single bright dot: sharpening makes it brighter against its neighbours, smoothing
-    // spreads it out.
+    // A single bright dot: sharpening makes it brighter against its neighbours.
     Frame dot = pictavo_test::solidFrame(64, 64, 100, 100, 100);
     fillRect(dot, 30, 30, 4, 4, 160, 160, 160);
     ASSERT_EQ(applyImageOption(settings, image_option::Adjust{kAdjustSharpen}), kOk);
     ASSERT_EQ(applyImageOption(settings, image_option::JpegQuality{100}), kOk);
     image = decoded(render(dot, settings));
     EXPECT_GT(pixelAt(image, 30, 30).r, 200);
-    ASSERT_EQ(applyImageOption(settings, image_option::Adjust{kAdjustNone}), kOk);
-    ASSERT_EQ(applyImageOption(settings, image_option::Denoise{true}), kOk);
-    image = decoded(render(dot, settings));
-    EXPECT_LT(pixelAt(image, 30, 30).r, 150);
-    EXPECT_GT(pixelAt(image, 29, 29).r, 105);
     EXPECT_EQ(applyImageOption(settings, image_option::Adjust{3}), kInvalidArgument);
 }
 
@@ -384,23 +385,6 @@ TEST(CapturePipeline, BookPagesAreTheHalvesWithFingersPaintedOver) {
     EXPECT_TRUE(near(pixelAt(l, 10, 115), {255, 255, 255}, 20));
     EXPECT_TRUE(near(pixelAt(r, 190, 115), {255, 255, 255}, 20));
     EXPECT_TRUE(near(pixelAt(l, 100, 10), kRed)) << "the page itself is left alone";
-}
-
-TEST(CaptureFiles, AreWrittenWholeOrNotAtAll) {
-    pictavo_test::TempDir dir;
-    const std::string path = dir.file("a.jpg");
-    ASSERT_EQ(writeFileAtomically(path, {1, 2, 3}), kOk);
-    ASSERT_EQ(writeFileAtomically(path, {4, 5}), kOk) << "an existing file is replaced";
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string("\x04\x05", 2));
-    EXPECT_EQ(writeFileAtomically(dir.file("missing/a.jpg"), {1}), kFileError);
-    EXPECT_EQ(writeFileAtomically(dir.path().string(), {1}), kFileError) << "a directory";
-    size_t entries = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        static_cast<void>(entry);
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1u) << "no temporary file is left behind";
 }
 
 }  // namespace

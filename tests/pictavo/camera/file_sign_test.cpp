@@ -12,6 +12,7 @@
 #include "../temp_dir.h"
 #include "camera_test_support.h"
 #include "pictavo/camera/capture_pipeline.h"
+#include "pictavo/file_ops.h"
 #include "pictavo/status.h"
 
 namespace {
@@ -94,7 +95,7 @@ TEST(FileSign, TheCheckReadsTheFileWithThisInstallationsKey) {
     pictavo_test::KeyFileVariable variable(dir.file("sign.key"));
     bool isSigned = false;
     const std::string unsignedFile = dir.file("plain.jpg");
-    ASSERT_EQ(writeFileAtomically(unsignedFile, sampleJpeg()), kOk);
+    ASSERT_EQ(writeDocumentFile(unsignedFile, sampleJpeg()), kOk);
     EXPECT_EQ(checkImageFileSign(unsignedFile, isSigned), kFailed) << "no key yet: nothing signed";
     EXPECT_FALSE(isSigned);
 
@@ -104,7 +105,7 @@ TEST(FileSign, TheCheckReadsTheFileWithThisInstallationsKey) {
     std::vector<uint8_t> jpeg;
     ASSERT_EQ(renderCapture(pictavo_test::solidFrame(80, 60, 200, 10, 10), settings, jpeg), kOk);
     const std::string signedFile = dir.file("signed.jpg");
-    ASSERT_EQ(writeFileAtomically(signedFile, jpeg), kOk);
+    ASSERT_EQ(writeDocumentFile(signedFile, jpeg), kOk);
     EXPECT_EQ(checkImageFileSign(signedFile, isSigned), kOk);
     EXPECT_TRUE(isSigned);
     isSigned = false;

@@ -178,6 +178,17 @@ TEST(V4l2Camera, OpenChecksTheListAndRenegotiates) {
     EXPECT_EQ(rig.device->openHandles(), 0);
 }
 
+TEST(V4l2Camera, EachStartAsksForTheFastestRateUpToThirtyFrames) {
+    Rig rig;
+    rig.device->formats[0].framesPerSecond = {5, 60, 15, 30};
+    rig.device->formats[1].framesPerSecond = {15, 5};
+    ASSERT_EQ(rig.camera->open(0, {64, 32}), pictavo::kOk);
+    EXPECT_EQ(rig.device->framesPerSecond(), 30u);
+    ASSERT_EQ(rig.camera->setMediaType(1), pictavo::kOk);
+    EXPECT_EQ(rig.device->framesPerSecond(), 15u);
+    rig.camera->close();
+}
+
 TEST(V4l2Camera, ARenegotiationTheDeviceRefusesSaysNoFrameWillCome) {
     Rig rig;
     ASSERT_EQ(rig.camera->open(0, {64, 32}), pictavo::kOk);
@@ -253,6 +264,42 @@ TEST(V4l2Camera, UnpluggedWhileStreamingStopsTheThreadAndClosesPromptly) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);  // no hang
     EXPECT_EQ(rig.device->openHandles(), 0);
     EXPECT_EQ(rig.device->mappings(), 0);
+}
+
+TEST(V4l2Camera, AStreamingErrorRestartsTheStreamAndDamagedFramesAreSkipped) {
+    Rig rig;
+    ASSERT_EQ(rig.camera->open(0, {64, 32}), pictavo::kOk);
+    ASSERT_TRUE(rig.device->waitStreaming());
+    // A buffer the driver marks as damaged never reaches the consumer.
+    ASSERT_TRUE(rig.device->produce(rig.frame(64, 32), V4L2_BUF_FLAG_ERROR));
+    ASSERT_TRUE(rig.device->waitRequeued(1));
+    EXPECT_EQ(rig.camera->framesDamaged(), 1u);
+    EXPECT_EQ(rig.sink.frames().size(), 0u);
+
+    rig.device->failStream();
+    for (int i = 0; i < 300 && rig.device->streamOns() < 2; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(rig.device->streamOns(), 2);
+    ASSERT_TRUE(rig.device->waitStreaming());
+    ASSERT_TRUE(rig.device->produce(rig.frame(64, 32)));
+    ASSERT_TRUE(rig.sink.waitFor(1));
+    EXPECT_FALSE(rig.camera->lost());
+    EXPECT_EQ(rig.camera->streamRestarts(), 1u);
+    EXPECT_EQ(rig.camera->close(), pictavo::kOk);
+    EXPECT_EQ(rig.device->mappings(), 0);
+}
+
+TEST(V4l2Camera, AStreamThatCannotBeRestartedIsLost) {
+    Rig rig;
+    ASSERT_EQ(rig.camera->open(0, {64, 32}), pictavo::kOk);
+    ASSERT_TRUE(rig.device->waitStreaming());
+    rig.device->busyOn = VIDIOC_STREAMON;
+    rig.device->failStream();
+    for (int i = 0; i < 300 && !rig.sink.lost.load(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(rig.sink.lost.load());
+    EXPECT_TRUE(rig.camera->lost());
+    rig.device->busyOn = 0;
+    EXPECT_EQ(rig.camera->close(), pictavo::kOk);
+    EXPECT_EQ(rig.device->openHandles(), 0);
 }
 
 TEST(V4l2Camera, ControlsMapToV4l2AndMissingOnesAreNotSupported) {

@@ -27,6 +27,7 @@ struct FakeFormat {
     std::vector<std::pair<uint32_t, uint32_t>> sizes;  // discrete, in the driver's order
     bool stepwise = false;
     v4l2_frmsize_stepwise range{};
+    std::vector<uint32_t> framesPerSecond{};  // discrete rates, every size; none: no rate control
 };
 
 struct FakeControl {
@@ -46,8 +47,9 @@ class FakeV4l2Device {
 
     // --- what the test drives ---
     // Fills the next buffer the driver has queued with `bytes`; false when none is queued (the
-    // frame is lost, as a real driver loses it).
-    bool produce(const std::vector<uint8_t>& bytes) {
+    // frame is lost, as a real driver loses it). `flags` go out with the buffer
+    // (V4L2_BUF_FLAG_ERROR: the driver knows the picture is damaged).
+    bool produce(const std::vector<uint8_t>& bytes, uint32_t flags = 0) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!streaming_ || queued_.empty()) return false;
         const unsigned index = queued_.front();
@@ -56,6 +58,7 @@ class FakeV4l2Device {
         const size_t n = std::min(bytes.size(), buffer.memory.size());
         std::memcpy(buffer.memory.data(), bytes.data(), n);
         buffer.bytesUsed = static_cast<uint32_t>(n);
+        buffer.flags = flags;
         done_.push_back(index);
         ++produced_;
         changed_.notify_all();
@@ -64,6 +67,13 @@ class FakeV4l2Device {
     void unplug() {
         std::lock_guard<std::mutex> lock(mutex_);
         unplugged_ = true;
+        changed_.notify_all();
+    }
+    // The stream fails as a driver's queue does after a fatal error: poll reports an error (no
+    // hang-up) and DQBUF answers EIO until the stream is stopped.
+    void failStream() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        streamError_ = true;
         changed_.notify_all();
     }
     // Waits until the consumer has given back `count` buffers in all (QBUF after DQBUF).
@@ -84,6 +94,11 @@ class FakeV4l2Device {
     v4l2_pix_format format() const { std::lock_guard<std::mutex> l(mutex_); return format_; }
     int32_t controlValue(uint32_t id) const { std::lock_guard<std::mutex> l(mutex_); return controls.at(id).value; }
     int streamOns() const { std::lock_guard<std::mutex> l(mutex_); return streamOns_; }
+    // The frame rate set with VIDIOC_S_PARM; 0 before any.
+    uint32_t framesPerSecond() const {
+        std::lock_guard<std::mutex> l(mutex_);
+        return interval_.numerator == 0 ? 0 : interval_.denominator / interval_.numerator;
+    }
 
     // --- the node's side, for FakeHandle ---
     void opened() { std::lock_guard<std::mutex> l(mutex_); ++openHandles_; }
@@ -182,12 +197,13 @@ class FakeV4l2Device {
             case VIDIOC_DQBUF: {
                 auto* b = static_cast<v4l2_buffer*>(argument);
                 if (!streaming_) return EINVAL;
+                if (streamError_) return EIO;
                 if (done_.empty()) return EAGAIN;
                 const unsigned index = done_.front();
                 done_.pop_front();
                 b->index = index;
                 b->bytesused = buffers_[index].bytesUsed;
-                b->flags = 0;
+                b->flags = buffers_[index].flags;
                 return 0;
             }
             case VIDIOC_STREAMON:
@@ -197,9 +213,28 @@ class FakeV4l2Device {
                 return 0;
             case VIDIOC_STREAMOFF:
                 streaming_ = false;
+                streamError_ = false;
                 queued_.clear();
                 done_.clear();
                 return 0;
+            case VIDIOC_ENUM_FRAMEINTERVALS: {
+                auto* interval = static_cast<v4l2_frmivalenum*>(argument);
+                const FakeFormat* format = find(interval->pixel_format);
+                if (format == nullptr || interval->index >= format->framesPerSecond.size()) return EINVAL;
+                interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                interval->discrete = {1, format->framesPerSecond[interval->index]};
+                return 0;
+            }
+            case VIDIOC_G_PARM:
+            case VIDIOC_S_PARM: {
+                auto* parameters = static_cast<v4l2_streamparm*>(argument);
+                const FakeFormat* format = find(format_.pixelformat);
+                if (format == nullptr || format->framesPerSecond.empty()) return ENOTTY;
+                if (request == VIDIOC_S_PARM) interval_ = parameters->parm.capture.timeperframe;
+                parameters->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+                parameters->parm.capture.timeperframe = interval_;
+                return 0;
+            }
             case VIDIOC_QUERYCTRL: {
                 auto* q = static_cast<v4l2_queryctrl*>(argument);
                 const auto it = controls.find(q->id);
@@ -238,8 +273,9 @@ class FakeV4l2Device {
     int waitReadable(int timeoutMs) {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [&] { return unplugged_ || !done_.empty(); });
+                          [&] { return unplugged_ || streamError_ || !done_.empty(); });
         if (unplugged_) return -ENODEV;
+        if (streamError_) return -EIO;
         return done_.empty() ? 0 : 1;
     }
 
@@ -253,6 +289,7 @@ class FakeV4l2Device {
     struct Buffer {
         std::vector<uint8_t> memory;
         uint32_t bytesUsed = 0;
+        uint32_t flags = 0;
     };
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -260,8 +297,10 @@ class FakeV4l2Device {
     std::deque<unsigned> queued_;  // waiting to be filled
     std::deque<unsigned> done_;    // filled, waiting for DQBUF
     v4l2_pix_format format_{};
+    v4l2_fract interval_{0, 0};
     bool streaming_ = false;
     bool unplugged_ = false;
+    bool streamError_ = false;
     int openHandles_ = 0;
     int mappings_ = 0;
     int streamOns_ = 0;
@@ -323,6 +362,34 @@ inline std::vector<uint8_t> yuyvFrame(int width, int height, const uint8_t top[3
             bytes.push_back(c[0]);
             bytes.push_back(c[2]);
         }
+    }
+    return bytes;
+}
+
+// The same picture in another layout: packed UYVY, semi-planar NV12, planar YVU420 (YV12), or
+// YUYV. Rows are packed tight.
+inline std::vector<uint8_t> yuvFrame(uint32_t format, int width, int height, const uint8_t top[3],
+                                     const uint8_t bottom[3]) {
+    if (format == V4L2_PIX_FMT_YUYV) return yuyvFrame(width, height, top, bottom);
+    std::vector<uint8_t> bytes;
+    const auto colour = [&](int y) { return y < height / 2 ? top : bottom; };
+    if (format == V4L2_PIX_FMT_UYVY) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; x += 2) {
+                const uint8_t* c = colour(y);
+                bytes.insert(bytes.end(), {c[1], c[0], c[2], c[0]});
+            }
+        return bytes;
+    }
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) bytes.push_back(colour(y)[0]);
+    if (format == V4L2_PIX_FMT_NV12) {
+        for (int y = 0; y < height; y += 2)
+            for (int x = 0; x < width; x += 2) bytes.insert(bytes.end(), {colour(y)[1], colour(y)[2]});
+    } else {  // YVU420: the V plane, then the U plane
+        for (const int component : {2, 1})
+            for (int y = 0; y < height; y += 2)
+                for (int x = 0; x < width; x += 2) bytes.push_back(colour(y)[component]);
     }
     return bytes;
 }

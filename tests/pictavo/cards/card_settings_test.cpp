@@ -152,6 +152,8 @@ TEST(CardSettings, TheShippedConfigurationDescribesTheSampleCards) {
     EXPECT_EQ(cards.magCard.tracks, samples.magCard.tracks);
     EXPECT_EQ(cards.icCard.files, samples.icCard.files);
     EXPECT_EQ(cards.icCard.pin, samples.icCard.pin);
+    EXPECT_EQ(cards.magStripe.readers, samples.magStripe.readers);  // the defaults, shown
+    EXPECT_EQ(cards.magStripe.waitMs, samples.magStripe.waitMs);
 }
 
 }  // namespace

@@ -290,26 +290,4 @@ TEST(PictureFiles, OnlyKnownFormatsAndRegularFiles) {
     EXPECT_EQ(readPictureFile(fifo, bytes), kFileError);
 }
 
-TEST(ReplacingFiles, WholeOrNotAtAllAndPermissionsKept) {
-    TempDir dir;
-    namespace fs = std::filesystem;
-    const std::string existing = dir.write("out.bin", "old");
-    fs::permissions(existing, fs::perms(0644));
-    ASSERT_EQ(writeFileReplacing(existing, {'n', 'e', 'w'}), kOk);
-    EXPECT_EQ(asText(fileBytes(existing)), "new");
-    EXPECT_EQ(fs::status(existing).permissions() & fs::perms::all, fs::perms(0644));
-
-    const std::string fresh = dir.file("fresh.bin");
-    ASSERT_EQ(writeFileReplacing(fresh, {'x'}), kOk);
-    EXPECT_EQ(fs::status(fresh).permissions() & fs::perms::all, fs::perms(0600));
-
-    // A directory cannot be replaced by a file: the attempt fails and leaves nothing behind.
-    fs::create_directory(dir.file("taken"));
-    EXPECT_EQ(writeFileReplacing(dir.file("taken"), {'x'}), kFileError);
-    EXPECT_EQ(writeFileReplacing(dir.file("no/such/dir.bin"), {'x'}), kFileError);
-    size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++entries;
-    EXPECT_EQ(entries, 3u) << "out.bin, fresh.bin and taken only";
-}
-
 }  // namespace

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <stdexcept>
@@ -42,6 +46,46 @@ TEST(IsolatedCall, ChildThatAbortsCrashesOrThrowsIsAFailure) {
               kFailed);
     EXPECT_EQ(runIsolated([]() -> std::string { std::_Exit(0); }, 10s, output), kFailed)
         << "an exit before the answer is written is no answer";
+}
+
+TEST(IsolatedCall, ChildStartsWithDefaultSignalsAndNoDescriptorOfTheParent) {
+    // What a service has when it decodes: a crash handler, signals blocked for its host thread,
+    // and descriptors (its listening socket, its instance guard) stood in for by /dev/null.
+    struct sigaction handler {};
+    struct sigaction previous {};
+    handler.sa_handler = [](int) {};
+    ASSERT_EQ(sigaction(SIGABRT, &handler, &previous), 0);
+    sigset_t blocked, before;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &before), 0);
+    // Far from the low numbers the child reuses for its own pipe.
+    const int opened = open("/dev/null", O_RDONLY);
+    ASSERT_GE(opened, 0);
+    const int inherited = fcntl(opened, F_DUPFD, 100);
+    close(opened);
+    ASSERT_GE(inherited, 100);
+
+    std::string output;
+    EXPECT_EQ(runIsolated(
+                  [inherited] {
+                      struct sigaction current {};
+                      sigaction(SIGABRT, nullptr, &current);
+                      sigset_t mask;
+                      pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+                      std::string seen = current.sa_handler == SIG_DFL ? "default" : "handled";
+                      seen += sigismember(&mask, SIGTERM) ? " blocked" : " unblocked";
+                      seen += fcntl(inherited, F_GETFD) < 0 ? " closed" : " open";
+                      return seen;
+                  },
+                  10s, output),
+              kOk);
+    EXPECT_EQ(output, "default unblocked closed");
+    EXPECT_GE(fcntl(inherited, F_GETFD), 0) << "the parent keeps its own";
+
+    close(inherited);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    sigaction(SIGABRT, &previous, nullptr);
 }
 
 TEST(IsolatedCall, ChildThatHangsIsKilledAtTheDeadline) {

@@ -1,0 +1,236 @@
+// What the camera pipeline costs against its floors, each measured in the same run with the path
+// and floor calls interleaved (so the machine's load weighs on both alike):
+//   1. a capture with automatic crop and deskew of a 2592x1944 photo vs the same capture without
+//      crop;
+//   2. a Motion-JPEG frame to preview pixels vs a bare libjpeg-turbo decode at the same scale;
+//   3. a YUYV frame to B,G,R vs a bare OpenCV cvtColor;
+//   4. a capture (default settings) vs a bare libjpeg-turbo encode of the same picture;
+//   5. the CPU share of a simulated 5 MP Motion-JPEG camera previewing at 15 fps through the
+//      real V4L2 frame path (the V4L2 tests' scripted device fed with a recorded frame).
+// Usage: bench_camera_pipeline [rounds]. Build Release to measure.
+#include <linux/videodev2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+#include "document_photos.h"
+#include "pictavo/camera/camera_family.h"
+#include "pictavo/camera/capture_pipeline.h"
+#include "pictavo/camera/frame_decoding.h"
+#include "pictavo/camera/v4l2_camera.h"
+#include "pictavo/camera/v4l2_frame_converter.h"
+#include "pictavo/status.h"
+#include "process_cpu.h"
+#include "v4l2_fake_device.h"
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+namespace {
+
+using namespace pictavo;
+using Clock = std::chrono::steady_clock;
+
+double millisecondsOf(const std::function<void()>& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Runs path and floor alternately `rounds` times; prints both medians and their ratio.
+void compare(const char* label, int rounds, const std::function<void()>& path,
+             const std::function<void()>& floor, double goal) {
+    path();
+    floor();
+    std::vector<double> pathTimes, floorTimes;
+    for (int i = 0; i < rounds; ++i) {
+        pathTimes.push_back(millisecondsOf(path));
+        floorTimes.push_back(millisecondsOf(floor));
+    }
+    const double p = median(pathTimes), f = median(floorTimes);
+    std::printf("%-44s path %8.2f ms  floor %8.2f ms  %5.2fx  (goal <= %.1fx: %s)\n", label, p, f,
+                p / f, goal, p / f <= goal ? "met" : "MISSED");
+}
+
+// The floor of a capture: libjpeg-turbo alone, into memory, at the capture's quality.
+size_t bareEncode(const cv::Mat& bgr, int quality) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(bgr.cols);
+    info.image_height = static_cast<JDIMENSION>(bgr.rows);
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPROW> rows(static_cast<size_t>(bgr.rows));
+    for (int y = 0; y < bgr.rows; ++y) rows[static_cast<size_t>(y)] = const_cast<uint8_t*>(bgr.ptr(y));
+    while (info.next_scanline < info.image_height)
+        jpeg_write_scanlines(&info, rows.data() + info.next_scanline,
+                             info.image_height - info.next_scanline);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return size;
+}
+
+// The floor of a preview frame: libjpeg-turbo alone, decoding at 1/`denominator` into B,G,R.
+void bareDecode(const std::vector<uint8_t>& jpeg, int denominator, std::vector<uint8_t>& out) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&info, TRUE);
+    info.scale_num = 1;
+    info.scale_denom = static_cast<unsigned>(denominator);
+    info.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&info);
+    const size_t rowBytes = static_cast<size_t>(info.output_width) * 3;
+    out.resize(rowBytes * info.output_height);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = out.data() + rowBytes * info.output_scanline;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+}
+
+
+// A 5 MP Motion-JPEG camera on the scripted V4L2 device, fed `frame` at 15 fps for `seconds`,
+// with a preview callback registered: the library's share of one core.
+double previewCpuShare(const std::vector<uint8_t>& frame, int seconds, int previewWidth) {
+    auto io = std::make_shared<pictavo_test::FakeV4l2Io>();
+    auto device = std::make_shared<pictavo_test::FakeV4l2Device>();
+    device->formats = {{V4L2_PIX_FMT_MJPEG, {{2592, 1944}}}};
+    io->devices["/dev/video0"] = device;
+    V4l2NodeInfo node;
+    node.devicePath = "/dev/video0";
+    node.name = "Recorded 5 MP camera";
+    node.identity = "video0";
+    {
+        pictavo_test::FakeHandle handle(device);
+        node.formats = queryFormats(handle);
+    }
+    std::vector<std::unique_ptr<Camera>> cameras;
+    cameras.push_back(std::make_unique<V4l2Camera>(node, io));
+    CameraFamily family(std::move(cameras), nullptr, previewWidth);
+    family.setPreviewCallback(0, ignoreFrame);
+    if (family.open(0, 0, {2592, 1944}) != kOk || !device->waitStreaming()) return -1;
+    const auto period = std::chrono::microseconds(1000000 / 15);
+    auto next = Clock::now();
+    // Half a second to settle, then the measured stretch.
+    const auto feedUntil = [&](Clock::time_point end) {
+        while (Clock::now() < end) {
+            device->produce(frame);
+            next += period;
+            std::this_thread::sleep_until(next);
+        }
+    };
+    feedUntil(Clock::now() + std::chrono::milliseconds(500));
+    const double cpuBefore = processCpuSeconds();
+    const auto start = Clock::now();
+    feedUntil(start + std::chrono::seconds(seconds));
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = processCpuSeconds() - cpuBefore;
+    family.close(0);
+    return 100.0 * cpu / wall;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
+    const cv::Size fiveMegapixels(2592, 1944);
+    pictavo_test::PhotoSpec spec = pictavo_test::singleDocumentPhotos(fiveMegapixels)[1];
+    const pictavo_test::DocumentPhoto photo = pictavo_test::makePhoto(spec);
+    const Frame frame = pictavo_test::frameOf(photo.bgr);
+    std::printf("photo: %s, %dx%d, Motion-JPEG frame %zu kB\n", photo.name.c_str(), frame.width,
+                frame.height, photo.jpeg.size() / 1024);
+
+    CaptureSettings plain;
+    CaptureSettings cropped;
+    applyImageOption(cropped, image_option::AutoCrop{kAutoCropDocument});
+    std::vector<uint8_t> jpeg;
+    compare("capture with auto crop vs without", rounds,
+            [&] { renderCapture(frame, cropped, jpeg); },
+            [&] { renderCapture(frame, plain, jpeg); }, 1.5);
+
+    compare("capture vs bare libjpeg-turbo encode", rounds,
+            [&] { renderCapture(frame, plain, jpeg); },
+            [&] { bareEncode(photo.bgr, plain.quality); }, 1.2);
+
+    std::vector<uint8_t> scratch;
+    V4l2FrameConverter converter;
+    Frame converted;
+    // What the frame thread does for a preview-only Motion-JPEG frame: take the frame as it came
+    // (its header read) and decode it at the preview's scale.
+    const int scale = previewScale(frame.width, frame.height, kDefaultPreviewWidth);
+    Frame scaled;
+    const auto previewPath = [&] {
+        converter.convert(V4L2_PIX_FMT_MJPEG, frame.width, frame.height, 0, photo.jpeg.data(),
+                          photo.jpeg.size(), converted);
+        decodeFrame(converted.jpeg, scale, true, scaled);
+    };
+    std::printf("(preview width %d: Motion-JPEG decoded at 1/%d)\n", kDefaultPreviewWidth, scale);
+    compare("MJPEG 2592x1944 to preview pixels vs bare", rounds, previewPath,
+            [&] { bareDecode(photo.jpeg, scale, scratch); }, 1.2);
+    compare("  (the same vs a full-size bare decode)", rounds, previewPath,
+            [&] { bareDecode(photo.jpeg, 1, scratch); }, 1.2);
+    compare("MJPEG 2592x1944 full decode for a capture", rounds,
+            [&] { decodeFrame(photo.jpeg, 1, false, scaled); },
+            [&] { bareDecode(photo.jpeg, 1, scratch); }, 1.2);
+
+    // YUYV at 1920x1080, made from the photo.
+    cv::Mat hd;
+    cv::resize(photo.bgr, hd, cv::Size(1920, 1080), 0, 0, cv::INTER_AREA);
+    cv::Mat yuv;
+    cv::cvtColor(hd, yuv, cv::COLOR_BGR2YUV);
+    std::vector<uint8_t> yuyv(static_cast<size_t>(1920) * 1080 * 2);
+    for (int y = 0; y < 1080; ++y)
+        for (int x = 0; x < 1920; x += 2) {
+            const cv::Vec3b a = yuv.at<cv::Vec3b>(y, x), b = yuv.at<cv::Vec3b>(y, x + 1);
+            uint8_t* out = yuyv.data() + (static_cast<size_t>(y) * 1920 + x) * 2;
+            out[0] = a[0];
+            out[1] = static_cast<uint8_t>((a[1] + b[1]) / 2);
+            out[2] = b[0];
+            out[3] = static_cast<uint8_t>((a[2] + b[2]) / 2);
+        }
+    cv::Mat bgr;
+    compare("YUYV 1920x1080 to B,G,R vs cvtColor", rounds,
+            [&] {
+                converter.convert(V4L2_PIX_FMT_YUYV, 1920, 1080, 1920 * 2, yuyv.data(),
+                                  yuyv.size(), converted);
+            },
+            [&] {
+                cv::cvtColor(cv::Mat(1080, 1920, CV_8UC2, yuyv.data()), bgr,
+                             cv::COLOR_YUV2BGR_YUYV);
+            },
+            1.2);
+
+    for (int previewWidth : {kDefaultPreviewWidth, 648, 0}) {
+        const double share = previewCpuShare(photo.jpeg, 5, previewWidth);
+        std::printf("5 MP MJPEG camera at 15 fps, preview width %4d (1/%d): %5.1f %% of one core"
+                    "  (goal <= 10 %%: %s)\n",
+                    previewWidth, previewScale(2592, 1944, previewWidth), share,
+                    share <= 10 ? "met" : "MISSED");
+    }
+    return 0;
+}

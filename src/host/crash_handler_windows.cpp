@@ -163,6 +163,25 @@ void cancelCrashRelaunch() { restartPending.store(false); }
 
 bool crashRelaunchPending() { return restartPending.load(); }
 
+bool waitForCrashedCopy(long crashedProcessId, std::chrono::milliseconds patience) {
+    HANDLE crashed = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                 static_cast<DWORD>(crashedProcessId));
+    if (crashed == nullptr) return true;  // gone already
+    // The crashed copy was still running when it started this one; a process under the same id
+    // that started later took the id over after it had ended.
+    FILETIME created{}, crashedCreated{}, unused{};
+    const bool olderThanThis =
+        GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused) &&
+        GetProcessTimes(crashed, &crashedCreated, &unused, &unused, &unused) &&
+        CompareFileTime(&crashedCreated, &created) <= 0;
+    const DWORD waited = olderThanThis ? WaitForSingleObject(crashed, static_cast<DWORD>(patience.count()))
+                                       : WAIT_OBJECT_0;
+    CloseHandle(crashed);
+    return waited == WAIT_OBJECT_0;
+}
+
+long currentProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
 std::string executablePath() {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {

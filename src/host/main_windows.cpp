@@ -1,37 +1,27 @@
-// Process entry on Windows. Serving: takes the single-instance mutex, binds Pictavo.dll from the
-// executable's folder, installs the crash handler, makes the command service, runs the endpoint
-// on the service thread, and runs the host window's message loop on this thread until a quit
-// (the icon's menu, Ctrl+C in a console, LenvaroServer.exe --quit). --quit and
-// --reset-card-reader signal the running instance instead.
+// Process entry on Windows. Serving (host/service_host) with Pictavo.dll bound from the
+// executable's folder first, and the host window's message loop on the host thread until a quit
+// (the icon's menu, Ctrl+C in a console, LenvaroServer.exe --quit, the session ending).
+// --quit and --reset-card-reader signal the running instance instead.
 #include <windows.h>
 #include <shellapi.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <exception>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "capture/library_binding.h"
-#include "capture/pictavo.h"
-#include "cards/reset_card_reader.h"
 #include "host/command_line.h"
-#include "host/config_reader.h"
-#include "host/crash_handler.h"
-#include "host/daily_log.h"
 #include "host/instance_guard.h"
-#include "host/listen_port.h"
-#include "host/service_thread.h"
+#include "host/service_host.h"
 #include "host/tray_window_windows.h"
 #include "platform/code_page.h"
 #include "platform/paths.h"
 #include "platform/windows_text.h"
-#include "service/command_service.h"
-#include "service/dispatch.h"
-#include "service/ws_server.h"
 
 #ifndef LENVARO_VERSION
 #define LENVARO_VERSION "unknown"
@@ -41,12 +31,13 @@ using namespace lenvaro;
 
 namespace {
 
-constexpr auto kRelaunchPatience = std::chrono::seconds(10);
 constexpr auto kQuitPatience = std::chrono::seconds(30);
 // Events of the running instance, in the session's namespace like the mutex.
 constexpr const wchar_t* kQuitEventName = L"LenvaroServer.Quit";
 constexpr const wchar_t* kResetEventName = L"LenvaroServer.ResetCardReader";
 
+// Made once the guard is held and kept for the life of the process: the console control handler
+// runs on a thread of its own, at any time.
 HANDLE quitEvent = nullptr;      // set to quit: console control, --quit
 HANDLE finishedEvent = nullptr;  // set once the devices are closed and the library released
 
@@ -132,145 +123,72 @@ std::vector<std::string> argumentsAfterProgram() {
     return arguments;
 }
 
-int serve(const CommandLine& commandLine) {
-    const auto startedAt = std::chrono::steady_clock::now();
+// The host thread runs the host window's message loop, and waits on the quit and reset events
+// besides: the icon's menu, Ctrl+C in a console and LenvaroServer.exe --quit all end up here.
+class WindowsHost : public HostPlatform {
+public:
+    void tell(const std::string& problem) override { tellUser("LenvaroServer: " + problem); }
 
-    InstanceGuard guard(defaultGuardPath());
-    const InstanceGuard::Outcome guarded =
-        commandLine.relaunched ? guard.acquireWithin(kRelaunchPatience) : guard.tryAcquire();
-    if (guarded == InstanceGuard::Outcome::HeldByAnother) return 0;
-    if (guarded == InstanceGuard::Outcome::Failed) {
-        tellUser("LenvaroServer: " + guard.error());
-        return 1;
-    }
-
-    // Bound before anything calls it, so that a missing library is one plain message.
-    std::string reason;
-    if (!bindCaptureLibrary(moduleDirectory(), reason)) {
-        tellUser("LenvaroServer: " + reason);
-        return 1;
-    }
-
-    quitEvent = CreateEventW(nullptr, FALSE, FALSE, kQuitEventName);
-    HANDLE resetEvent = CreateEventW(nullptr, FALSE, FALSE, kResetEventName);
-    finishedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    // Ctrl+C may have been switched off for this process by whoever started it (a program of
-    // the Windows subsystem usually starts so); switched on again, it quits as on Linux.
-    SetConsoleCtrlHandler(nullptr, FALSE);
-    SetConsoleCtrlHandler(consoleControl, TRUE);
-
-    AlternateSignalStack hostThreadStack;
-    DailyLog& log = DailyLog::instance();
-    CrashRelaunch relaunch;
-    relaunch.enabled = !commandLine.noRelaunch;
-    relaunch.executable = executablePath();
-    relaunch.arguments = {kRelaunchedOption};
-    relaunch.thisIsARelaunch = commandLine.relaunched;
-    installCrashHandler(log, relaunch);
-
-    std::string warnings;
-    const ListenSettings settings = readListenSettings(configurationPath(moduleDirectory()), warnings);
-    if (!warnings.empty()) std::cerr << warnings << std::flush;
-    if (commandLine.relaunched) {
-        waitForListenPort(settings.address, settings.port, startedAt + kRelaunchPatience);
-    }
-
-    std::unique_ptr<ScratchDirectory> scratch;
-    try {
-        scratch = std::make_unique<ScratchDirectory>(scratchParentFolder());
-    } catch (const std::exception& error) {
-        tellUser(std::string("LenvaroServer: ") + error.what());
-        return 1;
-    }
-
-    std::unique_ptr<CommandService> service;
-    WsServer server({
-        [&service](std::string text) { handleRequest(*service, std::move(text)); },
-        [&service](size_t openConnections) { service->pushSuspended = openConnections == 0; },
-        [](const std::string& address, uint16_t port) {
-            std::cout << "Lenvaro Server listening on " << address << ":" << port << std::endl;
-        },
-    });
-    server.setAllowedOrigins(settings.allowedOrigins);
-    service = std::make_unique<CommandService>(
-        scratch->path(), [&server](std::string text) { server.sendText(std::move(text)); },
-        [&server] { return server.queuedBytes(); });
-
-    std::atomic<bool> serviceEnded{false};
-    bool serviceStarted = false;
-    const DWORD hostThread = GetCurrentThreadId();
-    std::thread serviceThread([&] {
-        AlternateSignalStack serviceThreadStack;
-        serviceStarted = serviceThreadMain(server, settings);
-        serviceEnded = true;
-        PostThreadMessageW(hostThread, WM_NULL, 0, 0);  // wakes the loop below
-    });
-
-    // Quitting, by whatever way, ends here once, in the order of main.cpp: the command worker,
-    // background work, library callbacks, both cameras (whichever was opened) and the library,
-    // then the endpoint.
-    bool quitRequested = false;
-    bool closedDown = false;
-    auto closeDown = [&] {
-        if (closedDown) return;
-        closedDown = true;
-        // A crash while closing down must not bring the service back.
-        cancelCrashRelaunch();
-        server.stopCommands();
-        service->stopBackgroundWork();
-        service->closeCallbacks();
-        camCloseDev(0);
-        camCloseDev(1);
-        camUnInitCameraLib();
-        server.stop();
-        serviceThread.join();
-        service.reset();
-    };
-    {
-        TrayWindow window({[] { PostQuitMessage(0); }, [] { resetCardReader(); },
-                           // Log-off or shutdown ends the process once the window has answered.
-                           [&] {
-                               quitRequested = true;
-                               closeDown();
-                           }});
-        HANDLE waitFor[] = {quitEvent, resetEvent};
-        int waitsSinceOffsetRefresh = 0;
-        while (!serviceEnded && !quitRequested) {
-            const DWORD woke = MsgWaitForMultipleObjects(2, waitFor, FALSE, 100, QS_ALLINPUT);
-            if (woke == WAIT_OBJECT_0) quitRequested = true;
-            if (woke == WAIT_OBJECT_0 + 1) resetCardReader();
-            MSG message;
-            while (!quitRequested && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (message.message == WM_QUIT) {
-                    quitRequested = true;
-                    break;
-                }
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
-            if (++waitsSinceOffsetRefresh >= 10) {
-                log.refreshUtcOffset();
-                waitsSinceOffsetRefresh = 0;
-            }
+    bool prepare() override {
+        // Bound before anything calls it, so that a missing library is one plain message.
+        std::string reason;
+        if (!bindCaptureLibrary(moduleDirectory(), reason)) {
+            tell(reason);
+            return false;
         }
-    }  // the icon goes first: the user sees the service is quitting
+        quitEvent = CreateEventW(nullptr, FALSE, FALSE, kQuitEventName);
+        resetEvent_ = CreateEventW(nullptr, FALSE, FALSE, kResetEventName);
+        finishedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        // Ctrl+C may have been switched off for this process by whoever started it (a program
+        // of the Windows subsystem usually starts so); switched on again, it quits as on Linux.
+        SetConsoleCtrlHandler(nullptr, FALSE);
+        SetConsoleCtrlHandler(consoleControl, TRUE);
+        return true;
+    }
 
-    int status = 0;
-    if (quitRequested) {
-        closeDown();
-    } else {
-        // The endpoint ended by itself: it could not start (or failed while running).
-        closeDown();
-        status = serviceStarted ? 0 : 1;
-        if (!serviceStarted && !haveStandardError()) {
+    void startWaiting(const std::function<void()>& quitNow) override {
+        window_ = std::make_unique<TrayWindow>(TrayWindow::Actions{
+            [] { PostQuitMessage(0); },
+            [this] { resetAsked_ = true; },
+            // Log-off or shutdown ends the process once the window has answered.
+            quitNow});
+    }
+
+    HostEvent waitForEvent(std::chrono::milliseconds timeout) override {
+        HANDLE waitFor[] = {quitEvent, resetEvent_};
+        const DWORD woke = MsgWaitForMultipleObjects(2, waitFor, FALSE, static_cast<DWORD>(timeout.count()), QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0) return HostEvent::Quit;
+        if (woke == WAIT_OBJECT_0 + 1) return HostEvent::ResetCardReader;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) return HostEvent::Quit;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (resetAsked_) {
+            resetAsked_ = false;
+            return HostEvent::ResetCardReader;
+        }
+        return HostEvent::None;
+    }
+
+    // The icon goes first: the user sees the service is quitting.
+    void stopWaiting() override { window_.reset(); }
+
+    void ended(bool endpointFailed) override {
+        if (endpointFailed && !haveStandardError()) {
             // The endpoint has said why on standard output and error; without a console nobody
             // reads them.
             MessageBoxW(nullptr, L"\u670d\u52a1\u5f00\u542f\u5931\u8d25\uff01", L"Error", MB_OK | MB_ICONWARNING);
         }
+        SetEvent(finishedEvent);
     }
-    SetEvent(finishedEvent);
-    return status;
-}
+
+private:
+    HANDLE resetEvent_ = nullptr;
+    std::unique_ptr<TrayWindow> window_;
+    bool resetAsked_ = false;
+};
 
 }  // namespace
 
@@ -304,5 +222,6 @@ int main() {
     case CommandLine::Action::Serve:
         break;
     }
-    return serve(commandLine);
+    WindowsHost host;
+    return runService(commandLine, host);
 }

@@ -126,6 +126,55 @@ TEST(WindowsService, AnswersOverLoopbackAndQuitsCleanly) {
     EXPECT_NE(nobody.errors.find("no instance is running"), std::string::npos) << nobody.errors;
 }
 
+// Two pages at once: commands run on a worker one at a time while the I/O thread lets a new
+// page in, and each answer goes to the page that asked.
+TEST(WindowsService, RepliesGoToThePageThatAskedWhileALongCommandRuns) {
+    SKIP_WITHOUT_WINDOWS_BUILD();
+    ServerProcess server(onWine());
+    const std::string script = server.root().file("script.json");
+    std::ofstream(script) << R"({"camGetDevCount": [{"outInts": [1], "delayMs": 3000}, {"outInts": [2]}]})";
+    server.setEnvironment("PICTAVO_FAKE_SCRIPT", script);
+    const uint16_t port = server.start(60s);
+    ASSERT_NE(port, 0) << server.standardError();
+    {
+        WsTestClient first;
+        ASSERT_TRUE(first.connect(port));
+        first.send(R"({"FuncName":"camGetDevCount"})");
+        std::this_thread::sleep_for(300ms);
+        WsTestClient second;
+        ASSERT_TRUE(second.connect(port, 2s)) << "a new page gets in while a command runs";
+        second.send(R"({"FuncName":"camGetDevCount"})");
+        EXPECT_EQ(first.receive(10s), quoted("camGetDevCount", "1"));
+        EXPECT_EQ(second.receive(10s), quoted("camGetDevCount", "2"));
+        EXPECT_EQ(first.receive(300ms), std::nullopt) << "the other page's answer";
+    }
+    EXPECT_EQ(runBeside(server, {"--quit"}).status, 0);
+    EXPECT_EQ(server.waitForExit(30s), 0);
+}
+
+// A port that cannot be bound ends the service with status 1, the cameras closed and the
+// library released on that way out too.
+TEST(WindowsHost, APortThatCannotBeBoundReleasesTheLibrary) {
+    SKIP_WITHOUT_WINDOWS_BUILD();
+    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    ServerOptions options = onWine();
+    options.configXml = "<exeInfo><port>" + std::to_string(ntohs(address.sin_port)) + "</port></exeInfo>";
+    ServerProcess server(options);
+    EXPECT_EQ(server.start(30s), 0);
+    EXPECT_EQ(server.waitForExit(30s), 1) << server.standardError();
+    close(holder);
+    const std::vector<std::string> calls = readLines(server.fakeLog());
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()), kCleanQuit);
+}
+
 // Texts reach the library in the system's ANSI code page and come back to the page as UTF-8.
 TEST(WindowsService, TextsFollowTheWindowsCodePage) {
     SKIP_WITHOUT_WINDOWS_BUILD();
@@ -167,13 +216,21 @@ TEST(WindowsService, TextsFollowTheWindowsCodePage) {
     }
 }
 
-TEST(WindowsHost, ASecondInstanceEndsAtOnceWithoutTouchingTheLibrary) {
+TEST(WindowsHost, ASecondInstanceEndsAtOnceWithoutTouchingTheLibraryARelaunchedOneFails) {
     SKIP_WITHOUT_WINDOWS_BUILD();
     ServerProcess server(onWine());
     ASSERT_NE(server.start(60s), 0) << server.standardError();
     const CommandRun second = runBeside(server, {});
     EXPECT_EQ(second.status, 0);
     EXPECT_EQ(second.output, "");
+    EXPECT_EQ(readLines(server.fakeLog()), std::vector<std::string>{"camInitCameraLib()"});
+
+    // A copy told that a crashed one (long gone) started it finds the guard held: unlike a
+    // second start by hand, that is a failure to bring the service back.
+    const CommandRun relaunched = runBeside(server, {"--relaunched=999999999"});
+    EXPECT_EQ(relaunched.status, 1);
+    EXPECT_NE(relaunched.errors.find("another instance holds LenvaroServer; not starting"), std::string::npos)
+        << relaunched.errors;
     EXPECT_EQ(readLines(server.fakeLog()), std::vector<std::string>{"camInitCameraLib()"});
 
     const CommandRun reset = runBeside(server, {"--reset-card-reader"});

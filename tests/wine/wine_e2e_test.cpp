@@ -212,7 +212,7 @@ TEST(WindowsService, TextsFollowTheWindowsCodePage) {
         EXPECT_NE(std::find(calls.begin(), calls.end(), "camCaptureImageFile(0, \"" + test.pathInLibrary + "\")"),
                   calls.end());
         EXPECT_EQ(runBeside(server, {"--quit"}, test.locale).status, 0);
-        EXPECT_EQ(server.waitForExit(30s), 0);
+        EXPECT_EQ(server.waitForExit(30s), 0) << server.standardError();
     }
 }
 

@@ -43,8 +43,6 @@ add_executable(LenvaroServer WIN32
 target_link_libraries(LenvaroServer PRIVATE lenvaro_core)
 # The release executable ships without its symbol table (half its size).
 target_link_options(LenvaroServer PRIVATE $<$<CONFIG:Release>:-s>)
-target_compile_definitions(LenvaroServer PRIVATE LENVARO_VERSION="${PROJECT_VERSION}")
-set_property(SOURCE src/service/http_routes.cpp APPEND PROPERTY COMPILE_DEFINITIONS LENVARO_VERSION="${PROJECT_VERSION}")
 
 # Beside the executable: cfg/exeCfg.xml, and the demo page with its client library in
 # bin/web/demo, so that copying bin/ and cfg/ is the whole installation.

@@ -85,4 +85,10 @@ bool writeFileAtomically(const std::string& path, const void* data, size_t size,
 // writeFileAtomically and reports a failure on standard error. An empty path writes nothing.
 void writeFileOrReport(const std::string& path, const void* data, size_t size, FileAccess access);
 
+namespace detail {
+// Eight hex digits mixed from the process id, the clock and a counter, for the name of the new
+// file beside the target (file_writer_*.cpp try another when the name is taken).
+std::string temporaryNameTag(unsigned long processId);
+}  // namespace detail
+
 }  // namespace lenvaro::files

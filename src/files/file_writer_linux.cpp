@@ -5,11 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <utility>
 
 namespace lenvaro::files {
@@ -17,17 +14,6 @@ namespace {
 
 // Names stay within the file system's 255 bytes with the prefix and suffix added.
 constexpr size_t kLongestKeptName = 200;
-
-std::string uniqueTag() {
-    static std::atomic<unsigned> counter{0};
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const unsigned long mixed = (static_cast<unsigned long>(::getpid()) << 20) ^
-                                static_cast<unsigned long>(now.tv_nsec) ^ (counter.fetch_add(1) * 2654435761u);
-    char tag[24];
-    std::snprintf(tag, sizeof tag, "%08lx", mixed & 0xffffffffUL);
-    return tag;
-}
 
 }  // namespace
 
@@ -68,7 +54,7 @@ AtomicFile::AtomicFile(std::string path, FileAccess access, const std::string& t
     const std::string base = "." + name.substr(0, kLongestKeptName) + ".";
     const std::string suffix = temporarySuffix.empty() ? ".part" : temporarySuffix;
     for (int attempt = 0; attempt < 64 && fd_ < 0; ++attempt) {
-        std::string candidate = folder + "/" + base + uniqueTag() + suffix;
+        std::string candidate = folder + "/" + base + detail::temporaryNameTag(static_cast<unsigned long>(::getpid())) + suffix;
         fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, creationMode);
         if (fd_ >= 0) {
             temporary_ = std::move(candidate);

@@ -6,8 +6,6 @@
 
 #include <aclapi.h>
 
-#include <atomic>
-#include <cwchar>
 #include <utility>
 #include <vector>
 
@@ -19,17 +17,6 @@ namespace {
 
 // Names stay within the file system's 255 characters with the prefix and suffix added.
 constexpr size_t kLongestKeptName = 200;
-
-std::wstring uniqueTag() {
-    static std::atomic<unsigned> counter{0};
-    LARGE_INTEGER now{};
-    QueryPerformanceCounter(&now);
-    const unsigned long mixed = (static_cast<unsigned long>(GetCurrentProcessId()) << 20) ^
-                                static_cast<unsigned long>(now.LowPart) ^ (counter.fetch_add(1) * 2654435761u);
-    wchar_t tag[16];
-    std::swprintf(tag, sizeof tag / sizeof tag[0], L"%08lx", mixed & 0xffffffffUL);
-    return tag;
-}
 
 // Access for the user this process runs as and for the system account, nobody else, and none
 // taken over from the folder: what mode 0600 is on Linux.
@@ -119,7 +106,8 @@ AtomicFile::AtomicFile(std::string path, FileAccess access, const std::string& t
     const std::wstring base = target.substr(0, nameStart) + L"." + name.substr(0, kLongestKeptName) + L".";
     const std::wstring suffix = internalToWide(temporarySuffix.empty() ? std::string(".part") : temporarySuffix);
     for (int attempt = 0; attempt < 64 && handle_ == nullptr; ++attempt) {
-        const std::wstring candidate = base + uniqueTag() + suffix;
+        const std::string tag = detail::temporaryNameTag(GetCurrentProcessId());
+        const std::wstring candidate = base + std::wstring(tag.begin(), tag.end()) + suffix;
         HANDLE file = CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {

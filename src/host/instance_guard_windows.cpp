@@ -1,8 +1,6 @@
 // The single-instance guard as the session's named mutex.
 #include <windows.h>
 
-#include <thread>
-
 #include "host/instance_guard.h"
 #include "platform/windows_text.h"
 
@@ -35,15 +33,6 @@ InstanceGuard::Outcome InstanceGuard::tryAcquire() {
     fd_ = 0;
     held_ = true;
     return Outcome::Acquired;
-}
-
-InstanceGuard::Outcome InstanceGuard::acquireWithin(std::chrono::milliseconds patience) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    for (;;) {
-        const Outcome outcome = tryAcquire();
-        if (outcome != Outcome::HeldByAnother || std::chrono::steady_clock::now() >= deadline) return outcome;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
 }
 
 pid_t runningInstance(const std::string& lockPath) {

@@ -11,18 +11,14 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/browser_policy.h"
-#include "host/command_line.h"
 #include "host/config_reader.h"
 #include "host/instance_guard.h"
 #include "host/service_host.h"
 #include "platform/code_page.h"
 #include "platform/paths.h"
-
-#ifndef LENVARO_VERSION
-#define LENVARO_VERSION "unknown"
-#endif
 
 using namespace lenvaro;
 
@@ -90,9 +86,29 @@ void raiseDescriptorLimit() {
 // work runs on it and not in a handler.
 class LinuxHost : public HostPlatform {
 public:
-    explicit LinuxHost(const sigset_t& hostSignals) : hostSignals_(hostSignals) {}
+    std::string programName() const override { return "lenvaro-server"; }
+    std::string commandName() const override { return "lenvaro-server"; }
+    int quitRunningInstance() override { return ::quitRunningInstance(); }
+    int askForCardReaderReset() override { return ::askForCardReaderReset(); }
+    int browserPolicy(BrowserPolicyAction action) override {
+        return runBrowserPolicy(action, {configurationPath(moduleDirectory()), managedPolicyFolders(), geteuid() == 0},
+                                std::cout, std::cerr);
+    }
 
-    void tell(const std::string& problem) override { std::cerr << "lenvaro-server: " << problem << std::endl; }
+    void beforeServing() override {
+        setInternalCodePage(localeCodePage());
+        // The host's signals are taken by the host thread alone (waitForEvent); every thread
+        // made from here on inherits the mask.
+        sigemptyset(&hostSignals_);
+        sigaddset(&hostSignals_, SIGINT);
+        sigaddset(&hostSignals_, SIGTERM);
+        sigaddset(&hostSignals_, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &hostSignals_, nullptr);
+        signal(SIGPIPE, SIG_IGN);
+        raiseDescriptorLimit();
+    }
+
+    void tell(const std::string& problem) override { std::cerr << programName() << ": " << problem << std::endl; }
 
     // Under systemd (which sets INVOCATION_ID) the unit's Restart= brings the service back.
     bool supervised() const override {
@@ -110,53 +126,12 @@ public:
     }
 
 private:
-    sigset_t hostSignals_;
+    sigset_t hostSignals_{};
 };
-
-int serve(const CommandLine& commandLine) {
-    setInternalCodePage(localeCodePage());
-
-    // The host's signals are taken by the host thread alone (LinuxHost::waitForEvent); every
-    // thread made from here on inherits the mask.
-    sigset_t hostSignals;
-    sigemptyset(&hostSignals);
-    sigaddset(&hostSignals, SIGINT);
-    sigaddset(&hostSignals, SIGTERM);
-    sigaddset(&hostSignals, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &hostSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    raiseDescriptorLimit();
-
-    LinuxHost host(hostSignals);
-    return runService(commandLine, host);
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const CommandLine commandLine = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-    if (!commandLine.error.empty()) {
-        std::cerr << "lenvaro-server: " << commandLine.error << "\n"
-                  << "Try 'lenvaro-server --help'.\n";
-        return 2;
-    }
-    switch (commandLine.action) {
-    case CommandLine::Action::Help:
-        std::cout << usageText();
-        return 0;
-    case CommandLine::Action::Version:
-        std::cout << "lenvaro-server " << LENVARO_VERSION << "\n";
-        return 0;
-    case CommandLine::Action::Quit:
-        return quitRunningInstance();
-    case CommandLine::Action::ResetCardReader:
-        return askForCardReaderReset();
-    case CommandLine::Action::BrowserPolicy:
-        return runBrowserPolicy(commandLine.browserPolicy,
-                                {configurationPath(moduleDirectory()), managedPolicyFolders(), geteuid() == 0},
-                                std::cout, std::cerr);
-    case CommandLine::Action::Serve:
-        break;
-    }
-    return serve(commandLine);
+    LinuxHost host;
+    return runProgram(std::vector<std::string>(argv + 1, argv + argc), host);
 }

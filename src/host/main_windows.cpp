@@ -15,17 +15,12 @@
 #include <vector>
 
 #include "capture/library_binding.h"
-#include "host/command_line.h"
 #include "host/instance_guard.h"
 #include "host/service_host.h"
 #include "host/tray_window_windows.h"
 #include "platform/code_page.h"
 #include "platform/paths.h"
 #include "platform/windows_text.h"
-
-#ifndef LENVARO_VERSION
-#define LENVARO_VERSION "unknown"
-#endif
 
 using namespace lenvaro;
 
@@ -127,7 +122,20 @@ std::vector<std::string> argumentsAfterProgram() {
 // besides: the icon's menu, Ctrl+C in a console and LenvaroServer.exe --quit all end up here.
 class WindowsHost : public HostPlatform {
 public:
-    void tell(const std::string& problem) override { tellUser("LenvaroServer: " + problem); }
+    std::string programName() const override { return "LenvaroServer"; }
+    std::string commandName() const override { return "LenvaroServer.exe"; }
+    int quitRunningInstance() override { return ::quitRunningInstance(); }
+    int askForCardReaderReset() override { return ::askForCardReaderReset(); }
+    int browserPolicy(BrowserPolicyAction) override {
+        // Windows browsers read their policies from the registry, which this option does not
+        // write yet; Group Policy sets the same two policies.
+        std::cerr << "LenvaroServer: --browser-policy is not available on Windows; set the policies "
+                     "LocalNetworkAccessAllowedForUrls and OverrideSecurityRestrictionsOnInsecureOrigin "
+                     "through Group Policy\n";
+        return 1;
+    }
+
+    void tell(const std::string& problem) override { tellUser(programName() + ": " + problem); }
 
     bool prepare() override {
         // Bound before anything calls it, so that a missing library is one plain message.
@@ -194,34 +202,8 @@ private:
 
 int main() {
     attachToParentConsole();
+    // Before the arguments are read: they come as UTF-16 and are kept in the internal code page.
     setInternalCodePage(localeCodePage());
-    const CommandLine commandLine = parseCommandLine(argumentsAfterProgram());
-    if (!commandLine.error.empty()) {
-        std::cerr << "LenvaroServer: " << commandLine.error << "\n"
-                  << "Try 'LenvaroServer.exe --help'.\n";
-        return 2;
-    }
-    switch (commandLine.action) {
-    case CommandLine::Action::Help:
-        std::cout << usageText();
-        return 0;
-    case CommandLine::Action::Version:
-        std::cout << "LenvaroServer " << LENVARO_VERSION << "\n";
-        return 0;
-    case CommandLine::Action::Quit:
-        return quitRunningInstance();
-    case CommandLine::Action::ResetCardReader:
-        return askForCardReaderReset();
-    case CommandLine::Action::BrowserPolicy:
-        // Windows browsers read their policies from the registry, which this option does not
-        // write yet; Group Policy sets the same two policies.
-        std::cerr << "LenvaroServer: --browser-policy is not available on Windows; set the policies "
-                     "LocalNetworkAccessAllowedForUrls and OverrideSecurityRestrictionsOnInsecureOrigin "
-                     "through Group Policy\n";
-        return 1;
-    case CommandLine::Action::Serve:
-        break;
-    }
     WindowsHost host;
-    return runService(commandLine, host);
+    return runProgram(argumentsAfterProgram(), host);
 }

@@ -1,10 +1,11 @@
-// Serving on every platform: guard, crash handler, endpoint, the host thread's wait, and the one
-// shutdown sequence.
+// The program on every platform: the command line's actions; serving with its guard, crash
+// handler, endpoint, the host thread's wait, and the one shutdown sequence.
 #include "host/service_host.h"
 
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -22,6 +23,10 @@
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/ws_server.h"
+
+#ifndef LENVARO_VERSION
+#define LENVARO_VERSION "unknown"
+#endif
 
 namespace lenvaro {
 namespace {
@@ -42,17 +47,18 @@ constexpr auto kHostWait = std::chrono::milliseconds(100);
 // a crash first waits for the crashed one to be gone (which frees the guard and the port),
 // however long its end takes; when it still cannot start it ends with status 1, so that the
 // service being down is never reported as success. -1: go on.
-int takeGuard(InstanceGuard& guard, const CommandLine& commandLine, HostPlatform& platform) {
+int takeGuard(InstanceGuard& guard, const CommandLine& commandLine,
+              const std::function<void(const std::string&)>& tell) {
     InstanceGuard::Outcome guarded;
     if (commandLine.relaunched) {
         if (commandLine.relaunchedFrom > 0 && !waitForCrashedCopy(commandLine.relaunchedFrom, kCrashedCopyPatience)) {
-            platform.tell("the crashed copy (process " + std::to_string(commandLine.relaunchedFrom) +
+            tell("the crashed copy (process " + std::to_string(commandLine.relaunchedFrom) +
                           ") has not ended; not starting");
             return 1;
         }
         guarded = guard.acquireWithin(commandLine.relaunchedFrom > 0 ? kGuardGrace : kRelaunchPatience);
         if (guarded == InstanceGuard::Outcome::HeldByAnother) {
-            platform.tell("another instance holds " + guard.path() + "; not starting");
+            tell("another instance holds " + guard.path() + "; not starting");
             return 1;
         }
     } else {
@@ -60,7 +66,7 @@ int takeGuard(InstanceGuard& guard, const CommandLine& commandLine, HostPlatform
         if (guarded == InstanceGuard::Outcome::HeldByAnother) return 0;
     }
     if (guarded == InstanceGuard::Outcome::Failed) {
-        platform.tell(guard.error());
+        tell(guard.error());
         return 1;
     }
     return -1;
@@ -68,9 +74,37 @@ int takeGuard(InstanceGuard& guard, const CommandLine& commandLine, HostPlatform
 
 }  // namespace
 
+int runProgram(const std::vector<std::string>& arguments, HostPlatform& platform) {
+    const CommandLine commandLine = parseCommandLine(arguments);
+    if (!commandLine.error.empty()) {
+        std::cerr << platform.programName() << ": " << commandLine.error << "\n"
+                  << "Try '" << platform.commandName() << " --help'.\n";
+        return 2;
+    }
+    switch (commandLine.action) {
+    case CommandLine::Action::Help:
+        std::cout << usageText();
+        return 0;
+    case CommandLine::Action::Version:
+        std::cout << platform.programName() << " " << LENVARO_VERSION << "\n";
+        return 0;
+    case CommandLine::Action::Quit:
+        return platform.quitRunningInstance();
+    case CommandLine::Action::ResetCardReader:
+        return platform.askForCardReaderReset();
+    case CommandLine::Action::BrowserPolicy:
+        return platform.browserPolicy(commandLine.browserPolicy);
+    case CommandLine::Action::Serve:
+        break;
+    }
+    platform.beforeServing();
+    return runService(commandLine, platform);
+}
+
 int runService(const CommandLine& commandLine, HostPlatform& platform) {
+    const auto tell = [&platform](const std::string& problem) { platform.tell(problem); };
     InstanceGuard guard(defaultGuardPath());
-    const int guardStatus = takeGuard(guard, commandLine, platform);
+    const int guardStatus = takeGuard(guard, commandLine, tell);
     if (guardStatus >= 0) return guardStatus;
     if (!platform.prepare()) return 1;
 
@@ -98,7 +132,7 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
     try {
         scratch = std::make_unique<ScratchDirectory>(scratchParentFolder());
     } catch (const std::exception& error) {
-        platform.tell(error.what());
+        tell(error.what());
         return 1;
     }
 

@@ -1,16 +1,18 @@
-// Serving, the same on every platform: from the single-instance guard to the exit status. The
-// platform's entry point (main.cpp, main_windows.cpp) handles the other actions of the command
-// line and supplies what differs through a HostPlatform: how a problem reaches the user, what
-// must be ready before the service is made, and how the host thread waits for a quit.
+// The program, the same on every platform: the command line's actions, and serving from the
+// single-instance guard to the exit status. The platform's entry point (main.cpp,
+// main_windows.cpp) supplies what differs through a HostPlatform: its names, how the running
+// instance is signalled, how a problem reaches the user, what must be ready before the service
+// is made, and how the host thread waits for a quit.
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "host/command_line.h"
 
 namespace lenvaro {
-
-struct CommandLine;
 
 // What woke the host thread.
 enum class HostEvent { None, Quit, ResetCardReader };
@@ -19,7 +21,17 @@ class HostPlatform {
 public:
     virtual ~HostPlatform() = default;
 
-    // A problem that ends the start, where the user will see it (with the program's name).
+    // The name in messages and --version ("lenvaro-server"), and the one users type.
+    virtual std::string programName() const = 0;
+    virtual std::string commandName() const = 0;
+    // --quit, --reset-card-reader and --browser-policy; each returns the exit status.
+    virtual int quitRunningInstance() = 0;
+    virtual int askForCardReaderReset() = 0;
+    virtual int browserPolicy(BrowserPolicyAction action) = 0;
+    // Before serving begins, while this is the process's only thread.
+    virtual void beforeServing() {}
+
+    // A problem that ends the start, where the user will see it, after the program's name.
     virtual void tell(const std::string& problem) = 0;
     // Whether a supervisor restarts the service after a crash (systemd): the crash handler then
     // starts no copy of its own.
@@ -41,11 +53,15 @@ public:
     virtual void ended(bool endpointFailed) { (void)endpointFailed; }
 };
 
-// Takes the guard (a relaunched copy first waits for the crashed one to be gone), installs the
-// crash handler, runs the endpoint on the service thread and waits on this one, the host thread,
-// for a quit. Every way out stops things in one order (see service_host.cpp). Returns the exit
-// status: 0 after a quit or when another instance already runs, 1 when the service could not
-// start (a relaunched copy included) or its endpoint failed.
+// Does what the arguments (those after the program's name) ask; returns the exit status: 2 for
+// arguments it cannot understand.
+int runProgram(const std::vector<std::string>& arguments, HostPlatform& platform);
+
+// Serving: takes the guard (a relaunched copy first waits for the crashed one to be gone),
+// installs the crash handler, runs the endpoint on the service thread and waits on this one, the
+// host thread, for a quit. Every way out stops things in one order (see service_host.cpp).
+// Returns the exit status: 0 after a quit or when another instance already runs, 1 when the
+// service could not start (a relaunched copy included) or its endpoint failed.
 int runService(const CommandLine& commandLine, HostPlatform& platform);
 
 }  // namespace lenvaro

@@ -105,12 +105,20 @@ TEST(WindowsCodePages, ConvertWithTheSystemsCodePages) {
     EXPECT_EQ(localeCodePage(), codePageName(GetACP()));
 }
 
-TEST(WindowsPaths, ChineseFolderNamesWorkUnderCodePage936) {
+// A folder 扫描 holding a.jpg ("abc"), named in code page 936.
+class WindowsChineseFolder936 : public ::testing::Test {
+protected:
+    WindowsChineseFolder936() {
+        root.makeFolder(kScan);
+        root.makeFile(kScan + L"\\a.jpg", "abc");
+    }
+
     WideFolder root;
-    root.makeFolder(kScan);
-    root.makeFile(kScan + L"\\a.jpg", "abc");
-    CodePage gbk("CP936");
+    CodePage gbk{"CP936"};
     const std::string folder = wideToInternal(root.path()) + "\\" + kScanGbk;
+};
+
+TEST_F(WindowsChineseFolder936, PathsReachTheSystemAsUtf16) {
     EXPECT_TRUE(isDirectory(folder));
     EXPECT_TRUE(pathExists(folder + "\\a.jpg"));
     std::string bytes;
@@ -143,14 +151,9 @@ TEST(WindowsPaths, ChineseFolderNamesWorkUnderCodePage1252) {
     EXPECT_EQ(pathToInternal(L"C:\\caf\u00E9"), "C:\\caf\xE9");
 }
 
-// Whole files moved over their target through UTF-16 paths (a Chinese folder under code page
-// 936), nothing left beside them, and every failure told with the file it concerns.
-TEST(WindowsFileWriter, ReplacesWholeFilesLeavesNothingBesideAndTellsFailures) {
-    WideFolder root;
-    root.makeFolder(kScan);
-    root.makeFile(kScan + L"\\a.jpg", "the old capture");
-    CodePage gbk("CP936");
-    const std::string folder = wideToInternal(root.path()) + "\\" + kScanGbk;
+// The one file writer: whole files moved over their target through UTF-16 paths, nothing left
+// beside them, and every failure told with the file it concerns.
+TEST_F(WindowsChineseFolder936, TheFileWriterReplacesWholeFilesLeavesNothingBesideAndTellsFailures) {
     std::string error;
     EXPECT_TRUE(files::writeFileAtomically(folder + "\\a.jpg", "new", 3, files::FileAccess::Document, &error)) << error;
     EXPECT_TRUE(files::writeFileAtomically(folder + "\\b.bmp", "fp", 2, files::FileAccess::Private, &error)) << error;

@@ -5,10 +5,6 @@
 //   2. A page that stops reading: the service's resident memory, sampled every few seconds;
 //      preview frames are dropped rather than queued, so it must level off.
 // Usage: bench_preview_e2e [seconds reading] [seconds stalled] [preview width]
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,34 +18,17 @@
 
 #include "files/base64.h"
 #include "files/jpeg_codec.h"
+#include "process_info.h"
+#include "raw_ws_peer.h"
 #include "server_process.h"
 #include "ws_test_client.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using lenvaro::testing::RawWsPeer;
 using lenvaro::testing::ServerProcess;
 using lenvaro::testing::WsTestClient;
-
-// The process running `executable` (the private copy the server process made).
-pid_t findProcess(const std::string& executable) {
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return -1;
-    pid_t found = -1;
-    while (dirent* entry = readdir(proc)) {
-        const pid_t pid = std::atoi(entry->d_name);
-        if (pid <= 0) continue;
-        char target[4096];
-        const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-        const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-        if (length > 0 && std::string(target, static_cast<size_t>(length)) == executable) {
-            found = pid;
-            break;
-        }
-    }
-    closedir(proc);
-    return found;
-}
 
 // User plus system CPU time of the process, in seconds.
 double cpuSeconds(pid_t pid) {
@@ -68,53 +47,14 @@ double cpuSeconds(pid_t pid) {
 }
 
 // Resident memory of the process, in MiB.
-double residentMiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-    }
-    return 0;
-}
+double residentMiB(pid_t pid) { return static_cast<double>(lenvaro::testing::residentKiB(pid)) / 1024.0; }
 
-// A client frame: text, final, masked (as every client frame must be).
-std::string maskedTextFrame(const std::string& text) {
-    std::string frame = "\x81";
-    const uint8_t mask[4] = {0x12, 0x34, 0x56, 0x78};
-    if (text.size() < 126) {
-        frame += static_cast<char>(0x80 | text.size());
-    } else {
-        frame += static_cast<char>(0x80 | 126);
-        frame += static_cast<char>(text.size() >> 8);
-        frame += static_cast<char>(text.size() & 0xFF);
-    }
-    frame.append(reinterpret_cast<const char*>(mask), 4);
-    for (size_t i = 0; i < text.size(); ++i) frame += static_cast<char>(text[i] ^ mask[i % 4]);
-    return frame;
-}
-
-// A WebSocket page that sends its requests and then never reads again.
-int stalledPage(uint16_t port, const std::string& previewWidth) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
-    const std::string handshake =
-        "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-    std::string requests = handshake;
-    if (write(fd, requests.data(), requests.size()) != static_cast<ssize_t>(requests.size()))
-        return -1;
-    char answer[1024];
-    if (read(fd, answer, sizeof answer) <= 0) return -1;  // the 101 answer
-    requests =
-        maskedTextFrame(R"({"FuncName":"PreZoneSize","argument":{"width":)" + previewWidth + "}}") +
-        maskedTextFrame(
-            R"({"FuncName":"camOpenDev","argument":{"devIndex":0,"subtype":0,"width":1920,"height":1080}})");
-    if (write(fd, requests.data(), requests.size()) != static_cast<ssize_t>(requests.size()))
-        return -1;
-    return fd;
+// A WebSocket page that sends its requests and then never reads again; false when it could not.
+bool startStalledPage(RawWsPeer& page, uint16_t port, const std::string& previewWidth) {
+    return page.connectTcp(port) && page.handshake(port) == 101 &&
+           page.sendText(R"({"FuncName":"PreZoneSize","argument":{"width":)" + previewWidth + "}}") &&
+           page.sendText(
+               R"({"FuncName":"camOpenDev","argument":{"devIndex":0,"subtype":0,"width":1920,"height":1080}})");
 }
 
 }  // namespace
@@ -134,7 +74,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the service did not start:\n%s\n", server.standardError().c_str());
         return 1;
     }
-    const pid_t pid = findProcess(server.root().file("bin/lenvaro-server"));
+    const pid_t pid = lenvaro::testing::processRunning(server.root().file("bin/lenvaro-server"));
     if (pid <= 0) {
         std::fprintf(stderr, "cannot find the service process\n");
         return 1;
@@ -193,8 +133,8 @@ int main(int argc, char** argv) {
         page.receive(std::chrono::seconds(1));
     }
 
-    const int fd = stalledPage(port, previewWidth);
-    if (fd < 0) {
+    RawWsPeer stalled;
+    if (!startStalledPage(stalled, port, previewWidth)) {
         std::fprintf(stderr, "the stalled page could not connect\n");
         return 1;
     }
@@ -211,6 +151,5 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::seconds(step));
     }
     std::printf("start %.1f MiB, peak %.1f MiB, end %.1f MiB\n", first, peak, last);
-    close(fd);
     return 0;
 }

@@ -8,8 +8,6 @@
 //   4. threads after 200 background face matches were started.
 // Usage: bench_responsiveness [baseline build directory]: with one (holding bin/lenvaro-server and
 // lib/libpictavo.so, e.g. the main branch's build/), that build is measured the same way after.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "loopback_socket.h"
 #include "page_painter.h"
 #include "process_info.h"
 #include "raw_ws_peer.h"
@@ -44,15 +43,7 @@ double secondsSince(Clock::time_point start) {
 class SlowHttpServer {
 public:
     explicit SlowHttpServer(std::chrono::milliseconds delay) : delay_(delay) {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 4);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = lenvaro::testing::listenOnLoopback(port_, 4);
         thread_ = std::thread([this] { serve(); });
     }
     ~SlowHttpServer() {

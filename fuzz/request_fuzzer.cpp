@@ -31,6 +31,7 @@
 #include "camera/preview.h"
 #include "fake_pictavo.h"
 #include "fuzz_input.h"
+#include "json_text.h"
 #include "files/text_encoding.h"
 #include "platform/paths.h"
 #include "service/command_service.h"
@@ -40,6 +41,7 @@ namespace {
 
 using lenvaro::fuzzing::FuzzInput;
 namespace keys = lenvaro::testing;
+using lenvaro::testing::appendJsonString;
 using pictavo_fake::Fake;
 using pictavo_fake::Outcome;
 
@@ -48,27 +50,6 @@ std::string* sandbox = nullptr;
 [[noreturn]] void fail(const char* what, const std::string& detail) {
     std::fprintf(stderr, "request fuzzer: %s: %.300s\n", what, detail.c_str());
     std::abort();
-}
-
-// Appends `bytes` as the inside of a JSON string: quote, backslash and control characters are
-// escaped (a zero byte as \u0000, which JsonCpp keeps inside the string); every other byte,
-// invalid UTF-8 included, stands as it is.
-void appendJsonString(std::string& json, const std::string& bytes) {
-    json += '"';
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            json += escaped;
-        } else {
-            json += c;
-        }
-    }
-    json += '"';
 }
 
 // A path inside the sandbox: the fuzzed bytes, with each ".." component made harmless.

@@ -16,10 +16,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::ServiceHarness;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
-using Texts = std::vector<std::string>;
+using namespace lenvaro::testing;
 using namespace std::chrono_literals;
 
 std::string reply(const std::string& name, const std::string& result) {

@@ -16,15 +16,13 @@
 #include "files/base64.h"
 #include "platform/paths.h"
 #include "command_test.h"
+#include "private_home.h"
+#include "test_files.h"
 
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::ServiceHarness;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
-using Bytes = std::vector<uint8_t>;
-using Texts = std::vector<std::string>;
+using namespace lenvaro::testing;
 
 constexpr size_t kImageBytes = 262144;
 constexpr size_t kFeatureBytes = 1024;
@@ -45,37 +43,6 @@ bool exists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0;
 }
-
-std::vector<std::string> filesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(d);
-    }
-    return names;
-}
-
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 class FingerprintCommands : public lenvaro::testing::CommandTest {
 protected:
@@ -109,9 +76,7 @@ protected:
         return R"({"FuncName":")" + name + R"(","result":")" + result + R"("})";
     }
 
-    ScratchDirectory home_;
-    ScopedEnvironment homeVariable_{"HOME", home_.path()};
-    ScopedEnvironment configVariable_{"XDG_CONFIG_HOME", home_.file("config")};
+    PrivateHome home_;
 };
 
 TEST_F(FingerprintCommands, SlotsStartEmptySoACompareBeforeInitAnswersMinus100) {
@@ -212,13 +177,13 @@ TEST_F(FingerprintCommands, AFailedFeatureStillFillsTheSlotWithWhatTheLibraryLef
 TEST_F(FingerprintCommands, NoImageAnswersMinus1AndTouchesNeitherSlotNorFile) {
     collect("1", pattern(kFeatureBytes, 10));
     collect("2", pattern(kFeatureBytes, 20));
-    const size_t filesBefore = filesIn(home_.file("Documents")).size();
+    const size_t filesBefore = filesIn(home_.documents()).size();
     Fake::clearCalls();
     Fake::program("fingerprintGetImage", Outcome::returns(7).withBytes({pattern(kImageBytes, 1)}));
     EXPECT_EQ(request(R"({"FuncName":"CollectFingerFeature","argument":{"number":1}})"),
               Texts{reply("CollectFingerFeature", "-1")});
     EXPECT_EQ(harness_.calls(), Texts{"fingerprintGetImage(zeroed[262144], zeroed[262144])"});
-    EXPECT_EQ(filesIn(home_.file("Documents")).size(), filesBefore);
+    EXPECT_EQ(filesIn(home_.documents()).size(), filesBefore);
     request(R"({"FuncName":"CompareFingerFeature"})");
     EXPECT_EQ(lastContrastInputs(),
               (std::vector<Bytes>{pattern(kFeatureBytes, 10), pattern(kFeatureBytes, 20)}));
@@ -231,7 +196,7 @@ TEST_F(FingerprintCommands, CollectKeepsTheWholeImageInTheDocumentsFolderUnderAT
     request(R"({"FuncName":"CollectFingerFeature","argument":{"number":2}})");
     const uint32_t after = tickCount();
 
-    const std::vector<std::string> names = filesIn(home_.file("Documents"));
+    const std::vector<std::string> names = filesIn(home_.documents());
     ASSERT_EQ(names.size(), 1u);
     std::smatch match;
     ASSERT_TRUE(std::regex_match(names[0], match, std::regex(R"((-?[0-9]+)\.\.bmp)"))) << names[0];

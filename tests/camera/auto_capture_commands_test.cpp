@@ -14,9 +14,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::Texts;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
+using namespace lenvaro::testing;
 
 class AutoCapture : public lenvaro::testing::CameraTest {
   protected:

@@ -5,9 +5,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::Texts;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
+using namespace lenvaro::testing;
 
 class DeviceCommands : public lenvaro::testing::CameraTest {};
 

@@ -18,9 +18,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::Texts;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
+using namespace lenvaro::testing;
 using Rgb = std::array<int, 3>;
 
 // ---- Building and reading pictures ----

@@ -8,9 +8,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::Texts;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
+using namespace lenvaro::testing;
 
 class RecordingCommands : public lenvaro::testing::CameraTest {};
 

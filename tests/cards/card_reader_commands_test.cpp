@@ -10,12 +10,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::ServiceHarness;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
-using pictavo_fake::putUtf16;
-using Texts = std::vector<std::string>;
-using Bytes = std::vector<uint8_t>;
+using namespace lenvaro::testing;
 
 const Texts kReset = {"idcardrfidUnInit()", "idcardrfidInit()"};
 

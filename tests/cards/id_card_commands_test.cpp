@@ -13,29 +13,18 @@
 #include "command_test.h"
 #include "fake_pictavo.h"
 #include "files/base64.h"
+#include "test_files.h"
 
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::ServiceHarness;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
-using pictavo_fake::putUtf16;
-using Texts = std::vector<std::string>;
-using Bytes = std::vector<uint8_t>;
+using namespace lenvaro::testing;
 
 constexpr size_t kOffsets[9] = {0, 60, 68, 108, 140, 280, 352, 412, 444};
 
 bool exists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // A record whose nine fields say which one they are, the first in Chinese.
@@ -153,7 +142,7 @@ TEST_F(FingerprintMessage, ASuccessfulReadSendsTheTemplateAsMarkedBase64AndWrite
     const std::string expectedBase64 = base64Encode(templateBytes.data(), templateBytes.size());
     EXPECT_EQ(expectedBase64.size(), 700u);
     EXPECT_EQ(sent, Texts{"$*$idcardrfidGetOneFingerprintMsg$*$" + expectedBase64 + "$*$17"});
-    EXPECT_EQ(readFile(target), std::string(templateBytes.begin(), templateBytes.end()));
+    EXPECT_EQ(readWholeFile(target), std::string(templateBytes.begin(), templateBytes.end()));
     EXPECT_EQ(harness_.calls(), Texts({"idcardrfidGetOneFingerprintMsg(1, zeroed[1024], &-1)"}));
 }
 
@@ -168,7 +157,7 @@ TEST_F(FingerprintMessage, AFailedReadSendsAnEmptyTemplateWithTheStatusAndLeaves
     Fake::program("idcardrfidGetOneFingerprintMsg", Outcome::returns(1));
     EXPECT_EQ(request(text), Texts{"$*$idcardrfidGetOneFingerprintMsg$*$$*$-1"})
         << "no status written: the preset shows";
-    EXPECT_EQ(readFile(target), "keep");
+    EXPECT_EQ(readWholeFile(target), "keep");
     EXPECT_EQ(harness_.calls().front(), "idcardrfidGetOneFingerprintMsg(0, zeroed[1024], &-1)");
 }
 

@@ -29,8 +29,10 @@ class VividService : public ::testing::Test {
         // The computer's one camera is vivid: no simulated camera, no other family in the way.
         options.simulatorJson = R"({"cameras": {"simulated": false},
             "families": {"biometrics": false, "recognition": false, "signpad": false}})";
-        // Its cfg/simulator.json, whatever this process was told.
+        // Its cfg/simulator.json, whatever this process was told, and the computer's own
+        // cameras (test servers are otherwise shown none).
         options.environment["PICTAVO_CONFIG"] = "";
+        options.environment["PICTAVO_V4L2_ROOT"] = "";
         server_ = std::make_unique<ServerProcess>(options);
         port_ = server_->start(30s);  // libraries load slowly from the shared folder
         ASSERT_NE(port_, 0) << server_->standardError();

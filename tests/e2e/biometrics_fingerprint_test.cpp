@@ -1,6 +1,5 @@
 // Fingerprints end to end: the real executable on the built-in library's simulated sensor, with
 // a sequence of fingers of the test's own, spoken to over a WebSocket.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "server_process.h"
+#include "test_files.h"
 #include "ws_test_client.h"
 
 namespace lenvaro::testing {
@@ -24,15 +24,13 @@ protected:
         ServerProcess::Options options;
         options.simulatorJson = std::string(kFingers);
         server_ = std::make_unique<ServerProcess>(options);
-        // The collected images go to the documents folder of this private home.
-        server_->setEnvironment("HOME", home());
-        server_->setEnvironment("XDG_CONFIG_HOME", home() + "/.config");
         const uint16_t port = server_->start();
         ASSERT_NE(port, 0) << server_->standardError();
         ASSERT_TRUE(page_.connect(port));
     }
 
-    std::string home() const { return server_->root().file("home"); }
+    // The collected images go to the documents folder of the server's private home.
+    std::string home() const { return server_->home(); }
     std::string file(const std::string& name) const { return server_->root().file(name); }
 
     // The result of a quoted reply to `name`.
@@ -75,18 +73,6 @@ protected:
     std::unique_ptr<ServerProcess> server_;
     WsTestClient page_;
 };
-
-std::vector<std::string> filesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(d);
-    }
-    return names;
-}
 
 TEST_F(FingerprintServer, TheSlotsScoreOneFingerHighAndTwoFingersLow) {
     EXPECT_EQ(result("CompareFingerFeature"), "-100");

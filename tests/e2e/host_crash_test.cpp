@@ -1,16 +1,14 @@
 // A crash inside the capture library, end to end: the day's log, the relaunched copy back on the
 // same port, and the cases where no copy is started.
-#include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <climits>
 #include <cstdlib>
 #include <regex>
 
 #include "host_e2e_support.h"
+#include "loopback_socket.h"
+#include "test_files.h"
 #include "ws_test_client.h"
 
 namespace lenvaro::testing {
@@ -18,28 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-uint16_t unusedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 // Log files in <tmp>/Lenvaro1.
 std::vector<std::string> logFiles(const ServerProcess& server) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir((server.tmp() + "/Lenvaro1").c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-        }
-        closedir(dir);
-    }
-    return names;
+    return filesIn(server.tmp() + "/Lenvaro1");
 }
 
 std::string theLog(const ServerProcess& server) {
@@ -61,7 +40,7 @@ protected:
     // fake programmed by `script` (a relaunched copy reads it afresh). The test's own
     // supervisor, if any, is hidden from it.
     std::unique_ptr<ServerProcess> crashingServer(const std::string& script, bool supervised = false) {
-        port_ = unusedPort();
+        port_ = freePort();
         ServerProcess::Options options;
         options.library = LENVARO_FAKE_LIBRARY;
         options.configXml = "<exeInfo><port>" + std::to_string(port_) + "</port></exeInfo>";

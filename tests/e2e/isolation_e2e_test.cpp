@@ -16,11 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// cfg/ of the source tree, from this file's place in it: its sample form holds a QR code.
-std::string sampleForm() {
-    const std::string file = __FILE__;
-    return std::filesystem::absolute(file.substr(0, file.rfind("/tests/e2e/")) + "/cfg/sample_form.jpg");
-}
+// The sample form in cfg/ of the source tree (the build names the folder): it holds a QR code.
+std::string sampleForm() { return LENVARO_SOURCE_DIR "/cfg/sample_form.jpg"; }
 
 const std::string kRecognize =
     R"({"FuncName":"coderRecognizeBarcode","argument":{"filePath":")" + sampleForm() + R"("}})";
@@ -42,7 +39,7 @@ protected:
 
     // A server on a port of its own whose decoder does `fault`, with the crash relaunch on.
     uint16_t start(const std::string& fault) {
-        port_ = freeLoopbackPort();
+        port_ = freePort();
         ServerProcess::Options options;
         options.configXml = "<exeInfo><port>" + std::to_string(port_) + "</port></exeInfo>";
         options.environment["INVOCATION_ID"] = "";

@@ -14,11 +14,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// cfg/ of the source tree, from this file's place in it.
-std::string shippedConfig() {
-    const std::string file = __FILE__;
-    return file.substr(0, file.rfind("/tests/e2e/")) + "/cfg";
-}
+// cfg/ of the source tree, as an absolute path the build gives: the server is handed this path
+// and resolves it from its own folder, not the test's.
+std::string shippedConfig() { return LENVARO_SOURCE_DIR "/cfg"; }
 
 const std::string kSampleForm = shippedConfig() + "/sample_form.jpg";
 

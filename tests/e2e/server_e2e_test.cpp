@@ -1,9 +1,5 @@
 // The real executable, started in a private copy of the installed layout, spoken to over a real
 // WebSocket.
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +7,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "loopback_socket.h"
 #include "server_process.h"
+#include "test_files.h"
 #include "ws_test_client.h"
 
 namespace lenvaro::testing {
@@ -21,63 +19,16 @@ using namespace std::chrono_literals;
 
 const std::string kDevCount = R"({"FuncName":"camGetDevCount"})";
 
+// The standard output of a shell command, in the C locale: readelf and netstat translate what
+// they print under other locales.
 std::string commandOutput(const std::string& command) {
     std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("export LC_ALL=C; " + command).c_str(), "r"), pclose);
     if (!pipe) return output;
     std::array<char, 4096> buffer{};
     size_t got;
     while ((got = fread(buffer.data(), 1, buffer.size(), pipe.get())) > 0) output.append(buffer.data(), got);
     return output;
-}
-
-// Entries of `dir` whose names start with `prefix` ("" for all).
-size_t entriesIn(const std::string& dir, const std::string& prefix = "") {
-    size_t count = 0;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != ".." && name.rfind(prefix, 0) == 0) ++count;
-        }
-        closedir(d);
-    }
-    return count;
-}
-
-// Sends a plain HTTP request and returns the start of the answer.
-std::string plainHttpGet(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-            pollfd readable{fd, POLLIN, 0};
-            char buffer[256];
-            if (poll(&readable, 1, 2000) > 0) {
-                const ssize_t got = read(fd, buffer, sizeof buffer);
-                if (got > 0) answer.assign(buffer, static_cast<size_t>(got));
-            }
-        }
-    }
-    close(fd);
-    return answer;
-}
-
-// A port nobody listens on right now.
-uint16_t freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 TEST(ServerBinary, LinksTheCaptureLibraryDynamicallyThroughItsRunPath) {
@@ -167,13 +118,13 @@ TEST(Server, QuitSignalClosesTheCamerasAndRemovesTheScratchDirectory) {
     ASSERT_NE(server.start(), 0);
     // The scratch directory is made in the private runtime folder, beside the instance lock;
     // nothing goes to the temporary folder.
-    EXPECT_EQ(entriesIn(server.runtimeDir(), "lenvaro-"), 1u);
-    EXPECT_EQ(entriesIn(server.tmp(), "lenvaro-"), 0u);
+    EXPECT_EQ(filesIn(server.runtimeDir(), "lenvaro-").size(), 1u);
+    EXPECT_EQ(filesIn(server.tmp(), "lenvaro-").size(), 0u);
     EXPECT_EQ(server.stop(), 0);
     EXPECT_EQ(readLines(server.fakeLog()),
               (std::vector<std::string>{"camInitCameraLib()", "camCloseDev(0)", "camCloseDev(1)",
                                         "camUnInitCameraLib()"}));
-    EXPECT_EQ(entriesIn(server.runtimeDir(), "lenvaro-"), 0u);
+    EXPECT_EQ(filesIn(server.runtimeDir(), "lenvaro-").size(), 0u);
 }
 
 TEST(Server, APortInUseEndsTheServiceWithTheFailureMessage) {
@@ -193,8 +144,8 @@ TEST(Server, PlainHttpGetsAnAnswerAndServiceGoesOn) {
     ServerProcess server;
     const uint16_t port = server.start();
     ASSERT_NE(port, 0);
-    const std::string answer = plainHttpGet(port);
-    EXPECT_EQ(answer.rfind("HTTP/1.1 ", 0), 0u) << answer;
+    const HttpResponse answer = httpGet(port, "/");
+    EXPECT_EQ(answer.statusLine.rfind("HTTP/1.1 ", 0), 0u) << answer.statusLine;
     WsTestClient page;
     ASSERT_TRUE(page.connect(port));
     EXPECT_EQ(page.roundTrip(kDevCount), R"({"FuncName":"camGetDevCount","result":"0"})");

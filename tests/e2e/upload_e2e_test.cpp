@@ -100,9 +100,9 @@ TEST_F(UploadEndToEnd, AnUnreachableServerIsAnsweredWithinTheTimeLimit) {
     EXPECT_EQ(httpUpload(path, silent.url(), ""),
               R"({"FuncName":"camUpdataFileHttp","result":""})");
     EXPECT_EQ(
-        httpUpload(path, "http://127.0.0.1:" + std::to_string(upload_test::closedPort()) + "/", ""),
+        httpUpload(path, "http://127.0.0.1:" + std::to_string(upload_test::freePort()) + "/", ""),
         R"({"FuncName":"camUpdataFileHttp","result":""})");
-    EXPECT_EQ(ftpUpload(path, "127.0.0.1", "pw", upload_test::closedPort(), "a.png"),
+    EXPECT_EQ(ftpUpload(path, "127.0.0.1", "pw", upload_test::freePort(), "a.png"),
               R"({"FuncName":"camUpdataFileFtp","result":"-1"})");
     // The service is free again: the next request is answered at once.
     EXPECT_EQ(page_.roundTrip(R"({"FuncName":"SetSignDeviceSN"})"),

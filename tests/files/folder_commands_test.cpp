@@ -17,10 +17,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::ServiceHarness;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
-using Texts = std::vector<std::string>;
+using namespace lenvaro::testing;
 
 class FolderCommands : public lenvaro::testing::CommandTest {
   protected:

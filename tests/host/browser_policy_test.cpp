@@ -12,14 +12,12 @@
 #include <sstream>
 
 #include "platform/paths.h"
+#include "test_files.h"
 
 namespace lenvaro {
 namespace {
 
-std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using lenvaro::testing::readWholeFile;
 
 bool exists(const std::string& path) {
     struct stat info {};

@@ -17,18 +17,13 @@
 
 #include "host/daily_log.h"
 #include "platform/paths.h"
+#include "test_files.h"
 
 namespace lenvaro {
 namespace {
 
+using lenvaro::testing::readWholeFile;
 using namespace std::chrono_literals;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 size_t countOf(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -52,7 +47,7 @@ protected:
             formatLogFileName(text, sizeof text, localTimeAt(now, utcOffsetAt(now.tv_sec)));
             return std::string(text);
         }();
-        return readFile(logFolder() + "/" + name);
+        return readWholeFile(logFolder() + "/" + name);
     }
 
     // A relaunch that appends one line to the marker file: the shell's blocked signals and
@@ -70,7 +65,7 @@ protected:
     std::string waitForMarker() const {
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         std::string content;
-        while ((content = readFile(marker())).empty() && std::chrono::steady_clock::now() < deadline) {
+        while ((content = readWholeFile(marker())).empty() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(20ms);
         }
         return content;
@@ -134,7 +129,7 @@ TEST_F(CrashHandlerDeathTest, WithRelaunchOffOnlyTheCrashIsLogged) {
     EXPECT_EQ(log.find("/bin/sh"), std::string::npos);
     // The relaunch would have written by now; the handler forks before the process dies.
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(readFile(marker()), "");
+    EXPECT_EQ(readWholeFile(marker()), "");
 }
 
 TEST_F(CrashHandlerDeathTest, QuittingCancelsTheRelaunch) {
@@ -169,7 +164,7 @@ TEST_F(CrashHandlerDeathTest, TwoThreadsCrashingAtOnceStartOneCopy) {
         ::testing::KilledBySignal(SIGSEGV), "");
     waitForMarker();
     std::this_thread::sleep_for(300ms);  // a second copy would write its line by now
-    EXPECT_EQ(countOf(readFile(marker()), "relaunched"), 1u);
+    EXPECT_EQ(countOf(readWholeFile(marker()), "relaunched"), 1u);
     const std::string log = logContent();
     EXPECT_EQ(countOf(log, ": /bin/sh\r\n"), 1u) << log;
     EXPECT_GE(countOf(log, "GenerateMiniDump"), 1u);
@@ -190,7 +185,7 @@ TEST_F(CrashHandlerDeathTest, ARelaunchedCopyThatCrashesAtOnceStartsNoOther) {
     EXPECT_NE(log.find(": relaunch skipped"), std::string::npos) << log;
     EXPECT_EQ(log.find("/bin/sh"), std::string::npos);
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(readFile(marker()), "");
+    EXPECT_EQ(readWholeFile(marker()), "");
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)

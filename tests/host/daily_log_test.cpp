@@ -12,16 +12,12 @@
 
 #include "platform/code_page.h"
 #include "platform/paths.h"
+#include "test_files.h"
 
 namespace lenvaro {
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using lenvaro::testing::readWholeFile;
 
 std::string todaysFileName() {
     timespec now{};
@@ -156,7 +152,7 @@ TEST_F(DailyLogFile, FirstLineCreatesFolderAndFileAfterTheBanner) {
     ASSERT_EQ(stat(folder().c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    const std::string content = readFile(logPath());
+    const std::string content = readWholeFile(logPath());
     const std::regex expected(
         kStamp + R"(\*{18}打开日志，分割线   DLL  V3\.3\.5\.98  20181219 \*{19}\r\n)" +
         kStamp + R"(最后编译时间 - [A-Z][a-z]{2} [ \d]\d \d{4} - \d\d:\d\d:\d\d\r\n\r\n)" +
@@ -179,7 +175,7 @@ TEST_F(DailyLogFile, ALaterProcessOfTheSameDayAppendsItsOwnBanner) {
     }
     DailyLog second(folder());
     second.writeLine("two");
-    const std::vector<std::string> lines = linesOf(readFile(logPath()));
+    const std::vector<std::string> lines = linesOf(readWholeFile(logPath()));
     ASSERT_EQ(lines.size(), 8u);
     const std::regex title(kStamp + R"(\*{18}打开日志.*)");
     EXPECT_TRUE(std::regex_match(lines[0], title));
@@ -194,7 +190,7 @@ TEST_F(DailyLogFile, BannerIsWrittenInTheInternalCodePage) {
     DailyLog log(folder());
     setInternalCodePage(previous);
     log.writeLine("x");
-    const std::string content = readFile(logPath());
+    const std::string content = readWholeFile(logPath());
     // 打开日志 in GBK, then the full-width comma and 分割线.
     EXPECT_NE(content.find("*\xB4\xF2\xBF\xAA\xC8\xD5\xD6\xBE\xA3\xAC\xB7\xD6\xB8\xEE\xCF\xDF   DLL"),
               std::string::npos);
@@ -211,7 +207,7 @@ TEST_F(DailyLogFile, ThreadsWritingAtOnceShareOneBannerAndWholeLines) {
         });
     }
     for (auto& writer : writers) writer.join();
-    const std::vector<std::string> lines = linesOf(readFile(logPath()));
+    const std::vector<std::string> lines = linesOf(readWholeFile(logPath()));
     ASSERT_EQ(lines.size(), 3u + 8 * 50);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(kStamp + R"(\*{18}打开日志.*)")));
     const std::regex writerLine(kStamp + "writer [0-7]");
@@ -244,7 +240,7 @@ TEST_F(DailyLogFile, RefusesAFolderOrFileReachedThroughASymbolicLink) {
     ASSERT_EQ(symlink(victim.c_str(), logPath().c_str()), 0);
     DailyLog throughFileLink(folder());
     throughFileLink.writeLine("steered");
-    EXPECT_EQ(readFile(victim), "keep");
+    EXPECT_EQ(readWholeFile(victim), "keep");
 }
 
 }  // namespace

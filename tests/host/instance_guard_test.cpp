@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/paths.h"
+#include "scoped_environment.h"
 
 extern char** environ;
 
@@ -119,38 +120,15 @@ TEST_F(Guard, RefusesALinkOrAFileThatIsNotAFile) {
     EXPECT_EQ(onDirectory.tryAcquire(), Outcome::Failed);
 }
 
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~EnvironmentVariable() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 TEST(GuardPath, LivesInTheRuntimeDirectoryElseInTheTemporaryFolderPerUser) {
-    EnvironmentVariable tmp("TMPDIR", "/var/tmp/x");
+    testing::ScopedEnvironment tmp("TMPDIR", "/var/tmp/x");
     {
-        EnvironmentVariable runtime("XDG_RUNTIME_DIR", "/run/user/1234");
+        testing::ScopedEnvironment runtime("XDG_RUNTIME_DIR", "/run/user/1234");
         EXPECT_EQ(defaultGuardPath(), "/run/user/1234/LenvaroServer.lock");
     }
-    EnvironmentVariable noRuntime("XDG_RUNTIME_DIR", nullptr);
+    testing::ScopedEnvironment noRuntime("XDG_RUNTIME_DIR", nullptr);
     EXPECT_EQ(defaultGuardPath(), "/var/tmp/x/LenvaroServer-" + std::to_string(getuid()) + ".lock");
-    EnvironmentVariable relativeRuntime("XDG_RUNTIME_DIR", "relative");
+    testing::ScopedEnvironment relativeRuntime("XDG_RUNTIME_DIR", "relative");
     EXPECT_EQ(defaultGuardPath(), "/var/tmp/x/LenvaroServer-" + std::to_string(getuid()) + ".lock");
 }
 

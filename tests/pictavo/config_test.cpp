@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "scoped_environment.h"
 #include "temp_dir.h"
 
 namespace {
@@ -26,25 +27,6 @@ void expectDefaults(const ConfigResult& result) {
     EXPECT_EQ(result.config.document.size(), 0u);
     for (const char* family : kFamilyNames) EXPECT_TRUE(result.config.familyEnabled(family));
 }
-
-// Sets PICTAVO_CONFIG for one test and puts the previous value back afterwards.
-class ScopedConfigVariable {
-  public:
-    explicit ScopedConfigVariable(const std::string& value) {
-        if (const char* old = std::getenv("PICTAVO_CONFIG")) previous_ = old;
-        setenv("PICTAVO_CONFIG", value.c_str(), 1);
-    }
-    ~ScopedConfigVariable() {
-        if (previous_) {
-            setenv("PICTAVO_CONFIG", previous_->c_str(), 1);
-        } else {
-            unsetenv("PICTAVO_CONFIG");
-        }
-    }
-
-  private:
-    std::optional<std::string> previous_;
-};
 
 std::string reportOf(const ConfigResult& result) {
     std::ostringstream out;
@@ -144,7 +126,7 @@ TEST(ExecutableDirectory, IsTheDirectoryOfThisTestProgram) {
 TEST(ReadConfig, ReadsTheFileNamedByPictavoConfig) {
     TempDir dir;
     const std::string path = dir.write("mine.json", R"({"families": {"upload": false}})");
-    ScopedConfigVariable variable(path);
+    lenvaro::testing::ScopedEnvironment variable("PICTAVO_CONFIG", path);
     const ConfigResult result = pictavo::readConfig();
     EXPECT_EQ(result.state, State::kLoaded);
     EXPECT_EQ(result.path, path);
@@ -156,7 +138,7 @@ TEST(ReadConfig, ReadsTheFileNamedByPictavoConfig) {
 TEST(ReadConfig, AMalformedFileIsReportedOnOneLine) {
     TempDir dir;
     const std::string path = dir.write("mine.json", "{\"families\": ");
-    ScopedConfigVariable variable(path);
+    lenvaro::testing::ScopedEnvironment variable("PICTAVO_CONFIG", path);
     const ConfigResult result = pictavo::readConfig();
     EXPECT_EQ(result.state, State::kMalformed);
     expectDefaults(result);
@@ -168,7 +150,7 @@ TEST(ReadConfig, AMalformedFileIsReportedOnOneLine) {
 TEST(ReadConfig, AMissingFileNamedByTheVariableIsReportedButAMissingDefaultIsNot) {
     TempDir dir;
     const std::string path = dir.file("absent.json");
-    ScopedConfigVariable variable(path);
+    lenvaro::testing::ScopedEnvironment variable("PICTAVO_CONFIG", path);
     const ConfigResult result = pictavo::readConfig();
     EXPECT_EQ(result.state, State::kMissing);
     expectDefaults(result);

@@ -51,9 +51,10 @@ struct PipeCloser {
     void operator()(FILE* pipe) const { pclose(pipe); }
 };
 
-// The standard output of a shell command; fails the test when the command fails.
+// The standard output of a shell command, in the C locale (binutils translate their headings);
+// fails the test when the command fails.
 std::string run(const std::string& command) {
-    std::unique_ptr<FILE, PipeCloser> pipe(popen(command.c_str(), "r"));
+    std::unique_ptr<FILE, PipeCloser> pipe(popen(("export LC_ALL=C; " + command).c_str(), "r"));
     if (!pipe) {
         ADD_FAILURE() << "cannot run " << command;
         return "";

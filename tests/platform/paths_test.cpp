@@ -8,24 +8,12 @@
 #include <fstream>
 #include <optional>
 
+#include "scoped_environment.h"
+
 namespace lenvaro {
 namespace {
 
-// Sets an environment variable for one test and restores it.
-class EnvScope {
-public:
-    EnvScope(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) previous_ = old;
-        if (value != nullptr) setenv(name, value, 1); else unsetenv(name);
-    }
-    ~EnvScope() {
-        if (previous_) setenv(name_, previous_->c_str(), 1); else unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
+using testing::ScopedEnvironment;
 
 TEST(ScratchDirectory, IsPrivateAndRemovedWithItsContents) {
     std::string path;
@@ -53,45 +41,45 @@ TEST(ScratchDirectory, TwoAreDistinctAndAFailureThrows) {
 
 TEST(TemporaryFolder, FollowsTmpdir) {
     {
-        EnvScope tmp("TMPDIR", "/var/tmp/");
+        ScopedEnvironment tmp("TMPDIR", "/var/tmp/");
         EXPECT_EQ(temporaryFolder(), "/var/tmp");
     }
     {
-        EnvScope tmp("TMPDIR", "");
+        ScopedEnvironment tmp("TMPDIR", "");
         EXPECT_EQ(temporaryFolder(), "/tmp");
     }
     {
-        EnvScope tmp("TMPDIR", nullptr);
+        ScopedEnvironment tmp("TMPDIR", nullptr);
         EXPECT_EQ(temporaryFolder(), "/tmp");
     }
 }
 
 TEST(ScratchParentFolder, TakesOnlyAPrivateRuntimeFolderOfThisUser) {
-    EnvScope tmp("TMPDIR", nullptr);
+    ScopedEnvironment tmp("TMPDIR", nullptr);
     ScratchDirectory base;  // made 0700 by us
     {
-        EnvScope runtime("XDG_RUNTIME_DIR", (base.path() + "/").c_str());
+        ScopedEnvironment runtime("XDG_RUNTIME_DIR", (base.path() + "/").c_str());
         EXPECT_EQ(scratchParentFolder(), base.path());
     }
     {
         // Others may enter: not private, so not used.
         const std::string shared = base.file("shared");
         ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
-        EnvScope runtime("XDG_RUNTIME_DIR", shared.c_str());
+        ScopedEnvironment runtime("XDG_RUNTIME_DIR", shared.c_str());
         EXPECT_EQ(scratchParentFolder(), "/tmp");
     }
     for (const char* unusable : {"relative/run", "/nonexistent-runtime-folder", "", "/etc/hostname"}) {
-        EnvScope runtime("XDG_RUNTIME_DIR", unusable);
+        ScopedEnvironment runtime("XDG_RUNTIME_DIR", unusable);
         EXPECT_EQ(scratchParentFolder(), "/tmp") << unusable;
     }
-    EnvScope runtime("XDG_RUNTIME_DIR", nullptr);
+    ScopedEnvironment runtime("XDG_RUNTIME_DIR", nullptr);
     EXPECT_EQ(scratchParentFolder(), "/tmp");
 }
 
 TEST(DocumentsFolder, ReadsTheXdgSettingElseHomeDocuments) {
     ScratchDirectory home;
-    EnvScope homeVar("HOME", home.path().c_str());
-    EnvScope config("XDG_CONFIG_HOME", nullptr);
+    ScopedEnvironment homeVar("HOME", home.path().c_str());
+    ScopedEnvironment config("XDG_CONFIG_HOME", nullptr);
     EXPECT_EQ(documentsFolder(), home.path() + "/Documents");
 
     ASSERT_EQ(mkdir(home.file(".config").c_str(), 0700), 0);

@@ -11,11 +11,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::ServiceHarness;
-using pictavo_fake::bytesOf;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
-using Texts = std::vector<std::string>;
+using namespace lenvaro::testing;
 
 // A record as the library fills it: the given (name, text) entries and a count.
 std::vector<uint8_t> resultSet(const std::vector<std::pair<std::string, std::string>>& entries,

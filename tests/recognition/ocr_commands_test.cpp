@@ -7,10 +7,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::ServiceHarness;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
-using Texts = std::vector<std::string>;
+using namespace lenvaro::testing;
 
 class OcrCommands : public lenvaro::testing::CommandTest {};
 

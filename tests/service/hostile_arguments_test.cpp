@@ -21,13 +21,17 @@
 #include <vector>
 
 #include "argument_keys.h"
+#include "json_text.h"
 #include "platform/paths.h"
 #include "service/dispatch.h"
+#include "scoped_environment.h"
 #include "service_harness.h"
 
 namespace lenvaro {
 namespace {
 
+using lenvaro::testing::jsonString;
+using lenvaro::testing::ScopedEnvironment;
 using lenvaro::testing::ServiceHarness;
 
 // The form of what a command sends back, whatever its arguments.
@@ -196,45 +200,6 @@ struct HostileCase {
     ValueOf value;
     // When set, the whole "argument" member, in place of an object of every key.
     std::optional<std::string> argumentMember;
-};
-
-std::string jsonString(const std::string& bytes) {
-    std::string json = "\"";
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            json += escaped;
-        } else {
-            json += c;  // other bytes as they are, invalid UTF-8 included
-        }
-    }
-    return json + "\"";
-}
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
 };
 
 // The sandbox: a folder with files, another user's private folder, a named pipe, and the home

@@ -14,10 +14,7 @@
 namespace lenvaro {
 namespace {
 
-using lenvaro::testing::ServiceHarness;
-using pictavo_fake::Fake;
-using pictavo_fake::Outcome;
-using Texts = std::vector<std::string>;
+using namespace lenvaro::testing;
 
 class SignpadCommands : public lenvaro::testing::CommandTest {};
 

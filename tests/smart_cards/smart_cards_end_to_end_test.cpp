@@ -67,6 +67,8 @@ class CardService {
         ServerProcess::Options options;
         options.simulatorJson =
             R"({"cameras": {"simulated": false}, "cards": )" + cards + "}";
+        // The lab's pcscd, at the standard socket inside its namespace.
+        options.environment["PCSCLITE_CSOCK_NAME"] = "/run/pcscd/pcscd.comm";
         return options;
     }
 

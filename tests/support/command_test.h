@@ -3,14 +3,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "fake_pictavo.h"
 #include "service_harness.h"
 
 namespace lenvaro::testing {
 
+// What the command tests name unqualified (`using namespace lenvaro::testing;`): the messages
+// sent and the call log as texts, byte buffers, and the recording fake's programming.
 using Texts = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
+using pictavo_fake::bytesOf;
+using pictavo_fake::Fake;
+using pictavo_fake::Outcome;
+using pictavo_fake::putUtf16;
 
 class CommandTest : public ::testing::Test {
   protected:

@@ -18,6 +18,8 @@
 #include <optional>
 #include <string>
 
+#include "loopback_socket.h"
+
 namespace lenvaro::testing {
 
 class RawWsPeer {
@@ -40,16 +42,8 @@ public:
     // A TCP connection to 127.0.0.1:port.
     bool connectTcp(uint16_t port) {
         closeSocket();
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        fd_ = connectLoopback(port);
         if (fd_ < 0) return false;
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            closeSocket();
-            return false;
-        }
         const int on = 1;
         ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         return true;

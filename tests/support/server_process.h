@@ -3,12 +3,9 @@
 // the port it listens on from its standard output.
 #pragma once
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "loopback_socket.h"
 #include "platform/paths.h"
+#include "test_files.h"
 
 namespace lenvaro::testing {
 
@@ -33,33 +32,6 @@ inline bool copyFile(const std::string& from, const std::string& to, mode_t mode
     out << in.rdbuf();
     out.close();
     return in.good() && out.good() && chmod(to.c_str(), mode) == 0;
-}
-
-inline std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// A loopback port nobody listens on right now, for a server that must come back on the same one.
-inline uint16_t freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    close(fd);
-    return ok ? ntohs(address.sin_port) : 0;
 }
 
 struct ServerOptions {
@@ -99,6 +71,7 @@ public:
         }
         mkdir(tmp().c_str(), 0700);
         mkdir(runtimeDir().c_str(), 0700);
+        mkdir(home().c_str(), 0700);
     }
 
     ~ServerProcess() { stop(); }
@@ -118,6 +91,9 @@ public:
         line.push_back(executable());
         return line;
     }
+    // HOME of the process (unless the options name another): documents the service keeps go
+    // here, never into the home of whoever runs the tests.
+    std::string home() const { return root_.file("home"); }
 
     // Starts the process and waits for its "listening on" line. Returns the port, or 0 when the
     // process ended or said nothing within the timeout.
@@ -136,8 +112,19 @@ public:
             // of parallel tests do not take each other for a running instance.
             setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
             setenv("PICTAVO_FAKE_LOG", fakeLog().c_str(), 1);
+            setenv("HOME", home().c_str(), 1);
+            setenv("XDG_CONFIG_HOME", (home() + "/.config").c_str(), 1);
+            // No real camera: the built-in library looks for V4L2 devices below a folder that
+            // does not exist, so a computer with a webcam runs the tests as one without.
+            setenv("PICTAVO_V4L2_ROOT", root_.file("no-devices").c_str(), 1);
+            // Nor the computer's smart card readers: the PC/SC client looks for a pcscd socket
+            // that is not there (a test with a pcscd of its own names its socket).
+            setenv("PCSCLITE_CSOCK_NAME", root_.file("no-pcscd/pcscd.comm").c_str(), 1);
             unsetenv("LD_LIBRARY_PATH");
             if (options_.umask) ::umask(*options_.umask);
+            // Relative paths the service is given land in its private folder, wherever the
+            // tests were started from.
+            if (chdir(root_.path().c_str()) != 0) _exit(126);
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
             std::vector<std::string> line = commandLine();
             std::vector<char*> argv;

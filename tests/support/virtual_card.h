@@ -5,7 +5,6 @@
 // inserting the card, closing the connection is taking it out.
 #pragma once
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -16,6 +15,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "loopback_socket.h"
 #include "model_cards.h"
 
 namespace lenvaro::testing {
@@ -32,12 +32,8 @@ class VirtualCard {
         remove();
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
-            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(port_);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            const int fd = connectLoopback(port_);
+            if (fd >= 0) {
                 const int on = 1;
                 setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
                 fd_ = fd;
@@ -46,7 +42,6 @@ class VirtualCard {
                 thread_ = std::thread([this] { serve(); });
                 return true;
             }
-            if (fd >= 0) close(fd);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;

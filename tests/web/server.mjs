@@ -18,6 +18,36 @@ export function buildTree() {
   return path.resolve(path.dirname(executable), "..");
 }
 
+// Every server started and not yet stopped. A test run that is killed midway (Ctrl+C, kill,
+// a time-out) skips the after-hooks that stop them, so the process's own exit stops them:
+// on SIGINT, SIGTERM and SIGHUP, and at any exit. Where the runner itself is killed outright
+// (SIGKILL), the servers were started to die with it (setpriv --pdeathsig).
+const running = new Set();
+
+function stopEveryServerNow() {
+  for (const server of running) {
+    try {
+      server.process?.kill("SIGKILL");
+    } catch {
+      // already gone
+    }
+    fs.rmSync(server.root, { recursive: true, force: true });
+  }
+  running.clear();
+}
+
+process.on("exit", stopEveryServerNow);
+for (const signal of ["SIGINT", "SIGTERM", "SIGHUP"]) {
+  process.once(signal, () => {
+    stopEveryServerNow();
+    process.exit(128 + os.constants.signals[signal]);
+  });
+}
+
+// setpriv from util-linux, when the machine has it: its --pdeathsig makes the server receive
+// SIGKILL when the process that started it ends, however it ends.
+const setpriv = ["/usr/bin/setpriv", "/bin/setpriv"].find((candidate) => fs.existsSync(candidate));
+
 /** A port nothing listens on right now. */
 export function freePort() {
   return new Promise((resolve, reject) => {
@@ -85,14 +115,24 @@ export class ServerProcess {
       TMPDIR: path.join(this.root, "tmp"),
       XDG_RUNTIME_DIR: path.join(this.root, "run"),
       HOME: path.join(this.root, "home"),
+      XDG_CONFIG_HOME: path.join(this.root, "home", ".config"),
+      // No real camera: V4L2 devices are looked for below a folder that does not exist.
+      PICTAVO_V4L2_ROOT: path.join(this.root, "no-devices"),
+      // Nor the computer's smart card readers: no pcscd answers at this socket.
+      PCSCLITE_CSOCK_NAME: path.join(this.root, "no-pcscd", "pcscd.comm"),
     };
     delete env.LD_LIBRARY_PATH;
     delete env.INVOCATION_ID;
-    const child = spawn(path.join(this.root, "bin", "lenvaro-server"), ["--no-relaunch"], {
+    const server = [path.join(this.root, "bin", "lenvaro-server"), "--no-relaunch"];
+    const command = setpriv ? [setpriv, "--pdeathsig", "SIGKILL", ...server] : server;
+    const child = spawn(command[0], command.slice(1), {
       env,
+      // Relative paths a page sends land in the private layout, wherever the tests were started.
+      cwd: this.work,
       stdio: ["ignore", "pipe", "pipe"],
     });
     this.process = child;
+    running.add(this);
     child.stderr.on("data", (chunk) => {
       this.stderr += chunk;
     });
@@ -126,6 +166,7 @@ export class ServerProcess {
       clearTimeout(killer);
     }
     this.process = null;
+    running.delete(this);
     fs.rmSync(this.root, { recursive: true, force: true });
   }
 }

@@ -10,6 +10,7 @@
 #include "files/jpeg_codec.h"
 #include "pictavo/camera/camera.h"
 #include "pictavo/camera/frame_generator.h"
+#include "scoped_environment.h"
 
 namespace pictavo_test {
 
@@ -125,23 +126,5 @@ inline AviContents parseAvi(const std::vector<uint8_t>& bytes) {
     if (moviData == 0) return fail("no movi list");
     return avi;
 }
-
-// Points PICTAVO_SIGN_KEY_FILE somewhere for one test.
-class KeyFileVariable {
-  public:
-    explicit KeyFileVariable(const std::string& path) {
-        if (const char* old = std::getenv("PICTAVO_SIGN_KEY_FILE")) previous_ = old;
-        setenv("PICTAVO_SIGN_KEY_FILE", path.c_str(), 1);
-    }
-    ~KeyFileVariable() {
-        if (previous_)
-            setenv("PICTAVO_SIGN_KEY_FILE", previous_->c_str(), 1);
-        else
-            unsetenv("PICTAVO_SIGN_KEY_FILE");
-    }
-
-  private:
-    std::optional<std::string> previous_;
-};
 
 }  // namespace pictavo_test

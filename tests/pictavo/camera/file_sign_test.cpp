@@ -92,7 +92,7 @@ TEST(FileSign, TheKeyIsMadeOnceAndKeptPrivate) {
 
 TEST(FileSign, TheCheckReadsTheFileWithThisInstallationsKey) {
     pictavo_test::TempDir dir;
-    pictavo_test::KeyFileVariable variable(dir.file("sign.key"));
+    lenvaro::testing::ScopedEnvironment variable("PICTAVO_SIGN_KEY_FILE", dir.file("sign.key"));
     bool isSigned = false;
     const std::string unsignedFile = dir.file("plain.jpg");
     ASSERT_EQ(writeDocumentFile(unsignedFile, sampleJpeg()), kOk);
@@ -128,7 +128,7 @@ TEST(FileSign, TheCheckReadsTheFileWithThisInstallationsKey) {
 TEST(FileSign, WithoutAPlaceForTheKeyACaptureWithTheSignFails) {
     pictavo_test::TempDir dir;
     // The key's directory would have to be made inside a regular file.
-    pictavo_test::KeyFileVariable variable(dir.write("plain-file", "x") + "/sign.key");
+    lenvaro::testing::ScopedEnvironment variable("PICTAVO_SIGN_KEY_FILE", dir.write("plain-file", "x") + "/sign.key");
     CaptureSettings settings;
     settings.fileSign = true;
     std::vector<uint8_t> jpeg;

@@ -131,7 +131,7 @@ TEST(V4l2Mjpeg, CapturesOfAMotionJpegCameraSaveItsOwnJpegUnlessPixelsChange) {
     EXPECT_EQ(info.xDensity, 200);
 
     // Signed: the mark goes on the camera's JPEG and checks out.
-    pictavo_test::KeyFileVariable key(tree.dir.file("sign.key"));
+    lenvaro::testing::ScopedEnvironment key("PICTAVO_SIGN_KEY_FILE", tree.dir.file("sign.key"));
     ASSERT_EQ(family.setImageOption(0, pictavo::image_option::FileSign{true}), pictavo::kOk);
     ASSERT_EQ(family.capture(0, path), pictavo::kOk);
     bool isSigned = false;

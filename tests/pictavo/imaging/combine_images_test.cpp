@@ -43,76 +43,59 @@ class CombineImages : public ::testing::Test {
     std::string second_;
 };
 
-TEST_F(CombineImages, SideBySide) {
-    Picture p = combined(kSideBySide, 0, 0);
-    ASSERT_EQ(p.width, 60);
-    ASSERT_EQ(p.height, 50);
-    EXPECT_EQ(pixelAt(p, 39, 29), kRed);
-    EXPECT_EQ(pixelAt(p, 40, 0), kBlue);
-    EXPECT_EQ(pixelAt(p, 59, 49), kBlue);
-    EXPECT_EQ(pixelAt(p, 0, 30), kWhite) << "below the shorter first picture";
+// One combination of the red 40x30 first picture and the blue 20x50 second one, and the pixels
+// it must give.
+struct Probe {
+    int x, y;
+    Rgb colour;
+};
+struct LayoutCase {
+    const char* what;
+    int type, offsetX, offsetY;
+    int width, height;  // of the result; 0: not checked
+    std::vector<Probe> probes;
+};
 
-    // A gap of 5 and the second 10 lower.
-    p = combined(kSideBySide, 5, 10);
-    ASSERT_EQ(p.width, 65);
-    ASSERT_EQ(p.height, 60);
-    EXPECT_EQ(pixelAt(p, 42, 15), kWhite);
-    EXPECT_EQ(pixelAt(p, 45, 9), kWhite);
-    EXPECT_EQ(pixelAt(p, 45, 10), kBlue);
-    EXPECT_EQ(pixelAt(p, 64, 59), kBlue);
+const LayoutCase kLayouts[] = {
+    {"side by side; white below the shorter first picture", kSideBySide, 0, 0, 60, 50,
+     {{39, 29, kRed}, {40, 0, kBlue}, {59, 49, kBlue}, {0, 30, kWhite}}},
+    {"side by side, a gap of 5 and the second 10 lower", kSideBySide, 5, 10, 65, 60,
+     {{42, 15, kWhite}, {45, 9, kWhite}, {45, 10, kBlue}, {64, 59, kBlue}}},
+    {"side by side, the second 10 higher: the canvas grows upwards, the first moves down",
+     kSideBySide, 0, -10, 60, 50,
+     {{0, 9, kWhite}, {0, 10, kRed}, {40, 0, kBlue}, {40, 49, kBlue}, {0, 45, kWhite}}},
+    {"side by side, overlapping by 10: the second covers the first", kSideBySide, -10, 0, 50, 0,
+     {{29, 0, kRed}, {30, 0, kBlue}}},
+    {"one above the other", kStacked, 0, 0, 40, 80,
+     {{0, 29, kRed}, {0, 30, kBlue}, {19, 79, kBlue}, {20, 30, kWhite}}},
+    {"one above the other, the second 10 left and 5 lower", kStacked, -10, 5, 50, 85,
+     {{9, 0, kWhite}, {10, 0, kRed}, {0, 32, kWhite}, {0, 35, kBlue}, {20, 35, kWhite}}},
+    {"the second drawn onto the first, which is the canvas", kOverlay, 10, 5, 40, 30,
+     {{9, 5, kRed}, {10, 4, kRed}, {10, 5, kBlue}, {29, 29, kBlue}, {30, 29, kRed}}},
+    {"the second drawn onto the first, partly outside it", kOverlay, -10, -10, 40, 30,
+     {{9, 29, kBlue}, {10, 0, kRed}}},
+};
 
-    // The second 10 higher: the canvas grows upwards and the first moves down.
-    p = combined(kSideBySide, 0, -10);
-    ASSERT_EQ(p.width, 60);
-    ASSERT_EQ(p.height, 50);
-    EXPECT_EQ(pixelAt(p, 0, 9), kWhite);
-    EXPECT_EQ(pixelAt(p, 0, 10), kRed);
-    EXPECT_EQ(pixelAt(p, 40, 0), kBlue);
-    EXPECT_EQ(pixelAt(p, 40, 49), kBlue);
-    EXPECT_EQ(pixelAt(p, 0, 45), kWhite) << "below the first picture";
-
-    // Overlapping by 10: the second covers the first.
-    p = combined(kSideBySide, -10, 0);
-    ASSERT_EQ(p.width, 50);
-    EXPECT_EQ(pixelAt(p, 29, 0), kRed);
-    EXPECT_EQ(pixelAt(p, 30, 0), kBlue);
-}
-
-TEST_F(CombineImages, OneAboveTheOther) {
-    Picture p = combined(kStacked, 0, 0);
-    ASSERT_EQ(p.width, 40);
-    ASSERT_EQ(p.height, 80);
-    EXPECT_EQ(pixelAt(p, 0, 29), kRed);
-    EXPECT_EQ(pixelAt(p, 0, 30), kBlue);
-    EXPECT_EQ(pixelAt(p, 19, 79), kBlue);
-    EXPECT_EQ(pixelAt(p, 20, 30), kWhite);
-
-    p = combined(kStacked, -10, 5);
-    ASSERT_EQ(p.width, 50);
-    ASSERT_EQ(p.height, 85);
-    EXPECT_EQ(pixelAt(p, 9, 0), kWhite);
-    EXPECT_EQ(pixelAt(p, 10, 0), kRed);
-    EXPECT_EQ(pixelAt(p, 0, 32), kWhite);
-    EXPECT_EQ(pixelAt(p, 0, 35), kBlue);
-    EXPECT_EQ(pixelAt(p, 20, 35), kWhite);
-}
-
-TEST_F(CombineImages, SecondDrawnOntoTheFirst) {
-    Picture p = combined(kOverlay, 10, 5);
-    ASSERT_EQ(p.width, 40) << "the first picture is the canvas";
-    ASSERT_EQ(p.height, 30);
-    EXPECT_EQ(pixelAt(p, 9, 5), kRed);
-    EXPECT_EQ(pixelAt(p, 10, 4), kRed);
-    EXPECT_EQ(pixelAt(p, 10, 5), kBlue);
-    EXPECT_EQ(pixelAt(p, 29, 29), kBlue);
-    EXPECT_EQ(pixelAt(p, 30, 29), kRed);
-
-    p = combined(kOverlay, -10, -10);
-    EXPECT_EQ(pixelAt(p, 9, 29), kBlue);
-    EXPECT_EQ(pixelAt(p, 10, 0), kRed);
-
-    p = combined(kOverlay, 1000, 1000);
-    EXPECT_EQ(p.pixels, solidPicture(40, 30, kRed).pixels) << "entirely outside: cut off";
+TEST_F(CombineImages, EachLayoutPlacesBothPicturesAtTheirOffsets) {
+    for (const LayoutCase& layout : kLayouts) {
+        SCOPED_TRACE(layout.what);
+        const Picture p = combined(layout.type, layout.offsetX, layout.offsetY);
+        if (layout.width != 0) {
+            EXPECT_EQ(p.width, layout.width);
+        }
+        if (layout.height != 0) {
+            EXPECT_EQ(p.height, layout.height);
+        }
+        for (const Probe& probe : layout.probes) {
+            if (probe.x >= p.width || probe.y >= p.height) {
+                ADD_FAILURE() << probe.x << "," << probe.y << " is outside " << p.width << "x" << p.height;
+                continue;
+            }
+            EXPECT_EQ(pixelAt(p, probe.x, probe.y), probe.colour) << "at " << probe.x << "," << probe.y;
+        }
+    }
+    EXPECT_EQ(combined(kOverlay, 1000, 1000).pixels, solidPicture(40, 30, kRed).pixels)
+        << "a second picture entirely outside the first is cut off";
 }
 
 TEST_F(CombineImages, OutputFormatFollowsTheExtension) {
@@ -154,24 +137,27 @@ TEST_F(CombineImages, OutputFormatFollowsTheExtension) {
 
 TEST_F(CombineImages, RefusalsWriteNothing) {
     const std::string out = dir_.file("out.jpg");
-    EXPECT_EQ(tools_.combineImages({first_, second_, out, 3, 0, 0}), kInvalidArgument);
-    EXPECT_EQ(tools_.combineImages({first_, second_, out, -1, 0, 0}), kInvalidArgument);
-    EXPECT_EQ(tools_.combineImages({first_, second_, dir_.file("out.tif"), 0, 0, 0}),
-              kInvalidArgument)
-        << "no writer for that extension";
-    EXPECT_EQ(tools_.combineImages({first_, second_, dir_.file("out"), 0, 0, 0}), kInvalidArgument);
-    EXPECT_EQ(tools_.combineImages({first_, second_, out, kSideBySide, 2000000000, 0}),
-              kInvalidArgument)
-        << "a canvas two billion pixels wide";
-    EXPECT_EQ(tools_.combineImages({first_, second_, out, kStacked, 0, -2000000000}),
-              kInvalidArgument);
-    EXPECT_EQ(tools_.combineImages({first_, dir_.file("missing.png"), out, 0, 0, 0}), kFileError);
-    EXPECT_EQ(tools_.combineImages({dir_.write("a.txt", "text"), second_, out, 0, 0, 0}),
-              kNotSupported);
-    EXPECT_EQ(tools_.combineImages({"", second_, out, 0, 0, 0}), kInvalidArgument);
+    const std::string text = dir_.write("a.txt", "text");
+    const struct {
+        const char* what;
+        CombineRequest request;
+        int status;
+    } kRefusals[] = {
+        {"layout 3", {first_, second_, out, 3, 0, 0}, kInvalidArgument},
+        {"layout -1", {first_, second_, out, -1, 0, 0}, kInvalidArgument},
+        {"no writer for that extension", {first_, second_, dir_.file("out.tif"), 0, 0, 0}, kInvalidArgument},
+        {"no extension", {first_, second_, dir_.file("out"), 0, 0, 0}, kInvalidArgument},
+        {"a canvas two billion pixels wide", {first_, second_, out, kSideBySide, 2000000000, 0}, kInvalidArgument},
+        {"a canvas two billion pixels high", {first_, second_, out, kStacked, 0, -2000000000}, kInvalidArgument},
+        {"a missing second picture", {first_, dir_.file("missing.png"), out, 0, 0, 0}, kFileError},
+        {"a first picture that is text", {text, second_, out, 0, 0, 0}, kNotSupported},
+        {"no first picture", {"", second_, out, 0, 0, 0}, kInvalidArgument},
+        {"a folder that does not exist", {first_, second_, dir_.file("no/dir/out.jpg"), 0, 0, 0}, kFileError},
+    };
+    for (const auto& refusal : kRefusals) {
+        EXPECT_EQ(tools_.combineImages(refusal.request), refusal.status) << refusal.what;
+    }
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(tools_.combineImages({first_, second_, dir_.file("no/dir/out.jpg"), 0, 0, 0}),
-              kFileError);
 }
 
 TEST(ShowImage, NoDisplayButTheArgumentIsCheckedFirst) {

@@ -13,10 +13,12 @@
 #include "pictavo/recognition/tesseract_ocr_engine.h"
 #include "pictavo/recognition/text_recognizer.h"
 #include "pictavo/status.h"
+#include "test_files.h"
 
 namespace pictavo {
 namespace {
 
+using lenvaro::testing::readWholeFile;
 using pictavo_test::blankPage;
 using pictavo_test::kChineseFont;
 using pictavo_test::kLatinFont;
@@ -105,13 +107,6 @@ void expectRecognised(const std::string& recognised, const std::string& expected
                                                          << expected;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 // The recognizer of the installed data; shared, because loading a language takes a second.
 std::shared_ptr<TextRecognizer> installedRecognizer() {
     // Kept until the process ends, never destroyed: Tesseract's own static caches may already
@@ -194,7 +189,7 @@ TEST_F(OcrEngineTest, TextFileHoldsEveryPageInOrder) {
     ASSERT_EQ(engine_.addImage(writeTextPage(dir_, "1.png", kLatinFont, {kEnglishLines[0]})), kOk);
     ASSERT_EQ(engine_.addImage(writeTextPage(dir_, "2.png", kLatinFont, {kEnglishLines[1]})), kOk);
     ASSERT_EQ(engine_.combineToFile(dir_.file("out.TXT"), languageIndex(engine_, "eng")), kOk);
-    const std::string content = readFile(dir_.file("out.TXT"));
+    const std::string content = readWholeFile(dir_.file("out.TXT"));
     const size_t separator = content.find('\f');
     ASSERT_NE(separator, std::string::npos) << content;
     expectRecognised(content.substr(0, separator), kEnglishLines[0]);
@@ -206,7 +201,7 @@ TEST_F(OcrEngineTest, SearchablePdfHoldsThePagesAndTheirWords) {
     ASSERT_EQ(engine_.addImage(writeTextPage(dir_, "2.png", kLatinFont, {kEnglishLines[1]})), kOk);
     const std::string pdf = dir_.file("scan.pdf");
     ASSERT_EQ(engine_.combineToFile(pdf, languageIndex(engine_, "eng")), kOk);
-    EXPECT_EQ(readFile(pdf).substr(0, 5), "%PDF-");
+    EXPECT_EQ(readWholeFile(pdf).substr(0, 5), "%PDF-");
 
     // The text layer as a PDF reader extracts it.
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(

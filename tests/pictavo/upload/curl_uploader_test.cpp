@@ -217,7 +217,7 @@ TEST_F(HttpUpload, GivesUpOnADeadServerWithinTheTimeLimits) {
     const std::string path = file("a.png", "png");
     std::string answer;
     EXPECT_EQ(impatient.postHttp(
-                  path, "http://127.0.0.1:" + std::to_string(upload_test::closedPort()) + "/", "",
+                  path, "http://127.0.0.1:" + std::to_string(upload_test::freePort()) + "/", "",
                   answer),
               kFailed);
     HttpServer silent(200, "", true);
@@ -292,7 +292,7 @@ TEST_F(FtpUpload, ChecksTheLocalFileAndTheLocationFirst) {
 TEST_F(FtpUpload, AClosedPortFailsAtOnce) {
     const std::string path = local_.write("a.png", "a");
     EXPECT_EQ(uploader_.putFtp(
-                  path, {"127.0.0.1", "scanner", "s3cret pass", upload_test::closedPort(), "a"}),
+                  path, {"127.0.0.1", "scanner", "s3cret pass", upload_test::freePort(), "a"}),
               kFailed);
 }
 

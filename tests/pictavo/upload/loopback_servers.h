@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "loopback_socket.h"
+
 namespace upload_test {
 
 inline std::string lowerCase(std::string text) {
@@ -28,30 +30,8 @@ inline std::string lowerCase(std::string text) {
     return text;
 }
 
-// A listening socket on 127.0.0.1 with a port the system chose; -1 when none could be made.
-inline int listenOnLoopback(uint16_t& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, 8) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0) close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-// A port on 127.0.0.1 where nothing listens (bound, then closed again).
-inline uint16_t closedPort() {
-    uint16_t port = 0;
-    const int fd = listenOnLoopback(port);
-    if (fd >= 0) close(fd);
-    return port;
-}
+using lenvaro::testing::freePort;
+using lenvaro::testing::listenOnLoopback;
 
 struct Part {
     std::string name;

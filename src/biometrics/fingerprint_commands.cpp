@@ -1,11 +1,6 @@
 // Fingerprint commands: the two feature slots kept in the service (collect, compare), and the
 // stateless commands that work with files and Base64 text held by the page.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,6 +12,7 @@
 #include "files/documents_path.h"
 #include "files/file_writer.h"
 #include "files/path_argument.h"
+#include "platform/file_io.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"
@@ -33,42 +29,6 @@ constexpr int kNoImage = -1;      // CollectFingerFeature: the sensor gave no im
 constexpr int kSlotEmpty = -100;  // CompareFingerFeature: a slot holds no feature
 // Feature texts are decoded over this many characters, so at most 768 bytes come out of one.
 constexpr size_t kFeatureTextChars = 1024;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool isRegularFile(int fd) {
-    struct stat info {};
-    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Reads the first up to `count` bytes of a regular file into `buffer` (which stays zero beyond
-// what the file holds). False when the file cannot be opened or read.
-bool readFileStart(const std::string& path, uint8_t* buffer, size_t count) {
-    if (path.empty()) return false;
-    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0 || !isRegularFile(file.get())) return false;
-    size_t got = 0;
-    while (got < count) {
-        const ssize_t n = read(file.get(), buffer + got, count - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // How much of a feature text is decoded: the groups of four that start within its first 1024
 // characters, line breaks counted, each read whole as far as the text goes.
@@ -168,8 +128,8 @@ void ContrastFingerprintCommand(CommandService& service) {
     std::vector<uint8_t> feature1(kFeatureBytes, 0);
     std::vector<uint8_t> feature2(kFeatureBytes, 0);
     int result = kFileMissing;
-    if (readFileStart(path1, feature1.data(), feature1.size()) &&
-        readFileStart(path2, feature2.data(), feature2.size())) {
+    if (readRegularFileStart(path1, feature1.data(), feature1.size()) &&
+        readRegularFileStart(path2, feature2.data(), feature2.size())) {
         result = fingerprintContrast(feature1.data(), feature2.data());
     }
     service.sendReply("ContrastFingerprint", intToText(result), false);

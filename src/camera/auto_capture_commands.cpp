@@ -1,13 +1,12 @@
 // Auto capture (the library decides when, the service numbers the files), Base64 capture, and
 // the book, buzzer and finger-removal commands.
-#include <unistd.h>
-
 #include <cctype>
 
 #include "camera/auto_capture.h"
 #include "camera/camera_commands.h"
 #include "capture/pictavo.h"
 #include "files/base64.h"
+#include "platform/file_io.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"
@@ -46,10 +45,10 @@ void captureEncodeBase64Command(CommandService& service) {
     const std::string path = service.scratchDirectory() + "/CaptureBase64.jpg";
     camCaptureImageFile(service.currentDevice.load(), path.c_str());
     std::string base64;
-    if (::access(path.c_str(), F_OK) == 0) {
+    if (pathExists(path)) {
         base64 = readFileAsBase64(path);
         replaceAll(base64, "\r\n", "");
-        ::unlink(path.c_str());
+        removeFile(path);
     }
     service.sendReply("CaptureEncodeBase64", base64, false);
 }

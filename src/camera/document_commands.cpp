@@ -1,8 +1,7 @@
 // Collecting images into a PDF, combining two images, and the library's own windows.
-#include <unistd.h>
-
 #include "camera/camera_commands.h"
 #include "capture/pictavo.h"
+#include "platform/file_io.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"
@@ -16,7 +15,7 @@ constexpr int kNoSuchFile = -99;
 void camAddFileToPDFListCommand(CommandService& service) {
     service.pdfListReady = true;
     const std::string path = service.argString("filePath");
-    if (::access(path.c_str(), F_OK) != 0) {
+    if (!pathExists(path)) {
         service.pdfListReady = false;
         service.sendReply("camAddFileToPDFList", intToText(kNoSuchFile), false);
         return;

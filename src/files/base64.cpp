@@ -1,12 +1,9 @@
 // Base64 coding, whole-file encoding and replace-all.
 #include "files/base64.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+
+#include "platform/file_io.h"
 
 namespace lenvaro {
 namespace {
@@ -39,13 +36,6 @@ const CharacterPairs& characterPairs() {
     static const CharacterPairs pairs;
     return pairs;
 }
-
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) close(fd);
-    }
-};
 
 }  // namespace
 
@@ -126,26 +116,11 @@ std::string base64Decode(const std::string& text, size_t length, size_t& byteCou
 }
 
 std::string readFileAsBase64(const std::string& path) {
-    // Non-blocking, so that a named pipe never holds the caller; only regular files are read
-    // (a device such as /dev/zero would never end).
-    const Descriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-    const int fd = file.fd;
-    if (fd < 0) return "";
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return "";
-    // Read in one go into a buffer of the file's size (preview frames come through here at
-    // camera rate); a file that grows meanwhile is read to its end all the same.
-    std::string bytes(static_cast<size_t>(info.st_size) + 1, '\0');
-    size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
-        const ssize_t got = read(fd, &bytes[filled], bytes.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return "";
-        if (got == 0) break;
-        filled += static_cast<size_t>(got);
-    }
-    return base64Encode(reinterpret_cast<const uint8_t*>(bytes.data()), filled);
+    // Only regular files are read: a named pipe would hold the caller and a device such as
+    // /dev/zero would never end.
+    std::string bytes;
+    if (!readRegularFile(path, bytes)) return "";
+    return base64Encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 std::string& replaceAll(std::string& text, const std::string& find, const std::string& replacement) {

@@ -1,10 +1,9 @@
 // Time-stamped paths in the documents folder.
 #include "files/documents_path.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace lenvaro {
@@ -12,7 +11,7 @@ namespace {
 
 void makeDirectories(const std::string& path) {
     for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
-        mkdir(path.substr(0, slash).c_str(), 0755);
+        makeDirectory(path.substr(0, slash));
         if (slash == std::string::npos) break;
     }
 }

@@ -3,6 +3,12 @@
 // templates and photos) or one of their own (a browser policy): the bytes go to a new file beside the target, are flushed to disk, and
 // only then is that file renamed over the target. A reader never sees half a file, a failure
 // never leaves one under the target's name, and every failure is reported.
+//
+// One file per platform: file_writer_linux.cpp, file_writer_windows.cpp. Modes and the umask
+// below are the Linux side's. On Windows paths reach the system as UTF-16, the flush is
+// FlushFileBuffers and the rename MoveFileExW with write-through; a Document or Shared file
+// gets the access rules its folder gives new files (a file it replaces does not pass its own
+// on), and a Private file is open to the user and the system account alone.
 #pragma once
 
 #include <cstddef>
@@ -35,10 +41,14 @@ public:
 
     // False when the new file could not be made (missing or read-only folder, a target that
     // is a folder or a device); error() says why.
+#ifdef _WIN32
+    bool ready() const { return handle_ != nullptr; }
+#else
     bool ready() const { return fd_ >= 0; }
     // For writers that write through a descriptor or reopen the file by name (libharu, the OCR
     // engine): the content may come by either road before commit().
     int descriptor() const { return fd_; }
+#endif
     const std::string& temporaryPath() const { return temporary_; }
 
     // Appends the bytes; false (and error() set) when they could not all be written.
@@ -57,7 +67,11 @@ private:
     std::string path_;
     std::string temporary_;
     std::string error_;
+#ifdef _WIN32
+    void* handle_ = nullptr;  // the new file's handle while it is open
+#else
     int fd_ = -1;
+#endif
     bool failed_ = false;
 };
 
@@ -70,5 +84,11 @@ bool writeFileAtomically(const std::string& path, const void* data, size_t size,
 // file failed (the fingerprint image and feature, a card's fingerprint template): writes like
 // writeFileAtomically and reports a failure on standard error. An empty path writes nothing.
 void writeFileOrReport(const std::string& path, const void* data, size_t size, FileAccess access);
+
+namespace detail {
+// Eight hex digits mixed from the process id, the clock and a counter, for the name of the new
+// file beside the target (file_writer_*.cpp try another when the name is taken).
+std::string temporaryNameTag(unsigned long processId);
+}  // namespace detail
 
 }  // namespace lenvaro::files

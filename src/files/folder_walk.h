@@ -19,6 +19,10 @@ struct FoundFile {
 // be a link. The walk keeps its own stack, so the depth of the tree cannot exhaust the thread's
 // stack; paths longer than the system allows are skipped like unreadable folders. Names are
 // bytes as the file system holds them, which is the internal code page of the locale.
+// On Windows (folder_walk_windows.cpp) the walk uses the wide-character file search: entries
+// come in the order the search gives them, links and junctions to folders are skipped, names
+// are converted to the internal code page (characters it lacks become its default character),
+// and relativePath names a file the code page cannot spell by its short name, with "\".
 std::vector<FoundFile> listFilesRecursive(const std::string& folder);
 
 }  // namespace lenvaro

@@ -1,9 +1,6 @@
 // libjpeg encode/decode to and from memory, with errors contained by setjmp.
 #include "files/jpeg_codec.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
@@ -15,6 +12,8 @@
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 #include <jerror.h>
+
+#include "platform/file_io.h"
 
 namespace lenvaro::jpeg {
 namespace {
@@ -279,24 +278,9 @@ bool writeFile(const std::string& path, const uint8_t* pixels, int width, int he
                           error)) {
         return false;
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        setError(error, std::strerror(errno));
-        return false;
-    }
-    size_t written = 0;
-    while (written < length) {
-        const ssize_t n = write(fd, bytes.data() + written, length - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            setError(error, std::strerror(errno));
-            close(fd);
-            return false;
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (close(fd) != 0) {
-        setError(error, std::strerror(errno));
+    std::string reason;
+    if (!writeFileBytes(path, bytes.data(), length, &reason)) {
+        setError(error, reason.c_str());
         return false;
     }
     return true;
@@ -347,7 +331,7 @@ bool readInfo(const uint8_t* data, size_t size, Info& info, std::string* error) 
 
 bool readBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     bytes.clear();
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openFile(path, "rb"), std::fclose);
     if (!file) return false;
     char chunk[64 * 1024];
     size_t got;

@@ -159,6 +159,10 @@ std::string wstringToAnsi(const std::u16string& text) {
     return wideToAnsi(text.c_str());
 }
 
+// Into the internal code page, not the system's OEM one: the reply that carries these texts is
+// read as internal (ANSI) text on its way to UTF-8, so an OEM text would reach the page garbled
+// wherever the two code pages differ (437 and 1252 on a Western system). Where they agree, as
+// 936 on a Chinese one, this is the same.
 void wideToOem(const char16_t* text, std::string& target) { target = wideToAnsi(text); }
 
 }  // namespace lenvaro

@@ -17,7 +17,8 @@ std::string ansiToUtf8(std::string ansi);
 // surrogates become U+FFFD first. A null pointer gives "".
 std::string wideToAnsi(const char16_t* text);
 std::string wstringToAnsi(const std::u16string& text);
-// The same into the "OEM" code page, which here is the internal one too.
+// The same for the texts of card records, which the reply reads as internal text: so into the
+// internal code page too, not the system's "OEM" one.
 void wideToOem(const char16_t* text, std::string& target);
 
 // UTF-8 with every invalid sequence (each maximal ill-formed part) replaced by U+FFFD, cut at

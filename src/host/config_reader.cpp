@@ -2,13 +2,13 @@
 #include "host/config_reader.h"
 
 #include <tinyxml.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 
 #include <boost/asio/ip/address_v4.hpp>
 
+#include "platform/file_io.h"
 #include "service/handshake_policy.h"
 
 namespace lenvaro {
@@ -24,14 +24,12 @@ const char* exeInfoText(TiXmlDocument& document, const char* name) {
     return element != nullptr ? element->GetText() : nullptr;
 }
 
-bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
 }  // namespace
 
 std::string configurationPath(const std::string& moduleDir) {
     const std::string beside = moduleDir + "/cfg/" + "exeCfg.xml";
     const std::string installed = moduleDir + "/../cfg/" + "exeCfg.xml";
-    if (!fileExists(beside) && fileExists(installed)) return installed;
+    if (!pathExists(beside) && pathExists(installed)) return installed;
     return beside;
 }
 

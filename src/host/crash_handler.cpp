@@ -161,6 +161,8 @@ bool waitForCrashedCopy(long crashedProcessId, std::chrono::milliseconds patienc
     return true;
 }
 
+long currentProcessId() { return static_cast<long>(::getpid()); }
+
 std::string executablePath() {
     char path[PATH_MAX + 1];
     const ssize_t length = ::readlink("/proc/self/exe", path, PATH_MAX);

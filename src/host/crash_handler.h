@@ -41,14 +41,19 @@ void cancelCrashRelaunch();
 bool crashRelaunchPending();
 
 // In a copy started by the crash handler: waits until the crashed copy, whose process id it was
-// given, has ended. That copy is this one's parent until it dies, and by the time the system
-// hands its children to another parent it has closed every descriptor, the instance guard and
-// the listening socket among them. True once it has ended (or was never this process's parent);
-// false when it still runs after `patience` (a core dump being written can take a while).
+// given, has ended. On Linux that copy is this one's parent until it dies, and by the time the
+// system hands its children to another parent it has closed every descriptor, the instance
+// guard and the listening socket among them. On Windows the process of that id is waited for
+// when it was started before this one (a later process under a reused id is not it). True once
+// it has ended (or was never this process's parent); false when it still runs after `patience`
+// (a core dump being written can take a while).
 bool waitForCrashedCopy(long crashedProcessId, std::chrono::milliseconds patience);
 
 // The absolute path of the running executable (/proc/self/exe).
 std::string executablePath();
+
+// This process's id, as the copy a crash starts is given it (--relaunched=<id>).
+long currentProcessId();
 
 // A signal stack for the calling thread, so that the handler can run after a stack overflow.
 // Each thread that may overflow its stack needs one of its own; a thread without one runs the

@@ -47,6 +47,14 @@ size_t formatLogFileName(char* out, size_t capacity, const LocalTime& time);
 // <temporary folder>/Lenvaro1: the day's log of the service and of the built-in library.
 std::string dailyLogFolder();
 
+// What the log needs of the platform (daily_log.cpp on Linux, daily_log_windows.cpp); each is
+// safe in a crash handler.
+namespace detail {
+timespec realtimeNow();
+void writeLogBytes(int fd, const char* data, size_t size);  // errors are ignored
+void sleepTenMilliseconds();
+}  // namespace detail
+
 class DailyLog {
 public:
     // The process's log in <temporary folder>/Lenvaro1. The first call prepares it (folder

@@ -21,8 +21,6 @@
 namespace lenvaro {
 namespace {
 
-constexpr auto kRetryInterval = std::chrono::milliseconds(50);
-
 struct flock wholeFileWriteLock() {
     struct flock lock;
     std::memset(&lock, 0, sizeof lock);
@@ -78,15 +76,6 @@ InstanceGuard::Outcome InstanceGuard::tryAcquire() {
         // The guard holds without the id; only signalling this instance from outside suffers.
     }
     return Outcome::Acquired;
-}
-
-InstanceGuard::Outcome InstanceGuard::acquireWithin(std::chrono::milliseconds patience) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    for (;;) {
-        const Outcome outcome = tryAcquire();
-        if (outcome != Outcome::HeldByAnother || std::chrono::steady_clock::now() >= deadline) return outcome;
-        std::this_thread::sleep_for(kRetryInterval);
-    }
 }
 
 pid_t runningInstance(const std::string& lockPath) {

@@ -1,5 +1,6 @@
 // The per-user single-instance guard "LenvaroServer": a lock on a file that the system releases
-// when the holder dies, however it dies.
+// when the holder dies, however it dies (on Windows, the session's named mutex "LenvaroServer",
+// which the system removes with the last process holding it).
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +12,7 @@ namespace lenvaro {
 
 // $XDG_RUNTIME_DIR/LenvaroServer.lock when the session has a runtime directory, else
 // <temporary folder>/LenvaroServer-<uid>.lock (the uid keeps users apart in a shared /tmp).
+// On Windows the mutex name, "LenvaroServer".
 std::string defaultGuardPath();
 
 class InstanceGuard {
@@ -37,7 +39,8 @@ public:
 private:
     std::string path_;
     std::string error_;
-    int fd_ = -1;
+    int fd_ = -1;            // Linux: the lock file; Windows: 0 while the mutex is held
+    void* mutex_ = nullptr;  // Windows: the named mutex
     bool held_ = false;
 };
 

@@ -1,5 +1,8 @@
 // Where the service finds itself and keeps its files: module directory, temporary folder, the
 // private scratch directory, the user's documents folder, and the millisecond tick count.
+// paths_linux.cpp as described below; paths_windows.cpp from the kernel and shell (the module
+// file name, GetTempPathW, the Documents folder, GetTickCount), paths in the internal code page
+// or, where it cannot spell them, by their short names.
 #pragma once
 
 #include <cstdint>

@@ -1,14 +1,12 @@
 // The demo page's files and the status answer.
 #include "service/http_routes.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 #ifndef LENVARO_VERSION
@@ -21,17 +19,7 @@ namespace {
 constexpr const char* kDemoPrefix = "/demo/";
 // The demo files are a few kilobytes; anything far larger in that folder is not ours to send,
 // and reading it would hold up the service thread.
-constexpr off_t kLargestServedFile = 16 * 1024 * 1024;
-
-bool isDirectory(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::string realPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
-}
+constexpr uint64_t kLargestServedFile = 16 * 1024 * 1024;
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -195,25 +183,22 @@ HttpAnswer HttpRoutes::demoFile(const std::string& path) const {
 
     // The resolved file must still lie inside the demo folder: a link placed in it must not
     // lead the page anywhere else on the computer.
-    const std::string root = realPath(demoDirectory_);
-    const std::string file = realPath(demoDirectory_ + "/" + relative);
-    if (root.empty() || file.empty() || file.compare(0, root.size() + 1, root + "/") != 0) {
+    const std::string root = resolvedPath(demoDirectory_);
+    const std::string file = resolvedPath(demoDirectory_ + "/" + relative);
+    if (root.empty() || file.empty() || file.compare(0, root.size() + 1, root + kPathSeparator) != 0) {
         return plainText(404, "Not Found");
     }
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0) return plainText(404, "Not Found");
-    if (S_ISDIR(info.st_mode)) return redirect(path + "/");
-    if (!S_ISREG(info.st_mode) || info.st_size > kLargestServedFile) return plainText(404, "Not Found");
+    if (isDirectory(file)) return redirect(path + "/");
+    uint64_t size = 0;
+    if (!regularFileSize(file, size) || size > kLargestServedFile) return plainText(404, "Not Found");
 
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (!in.good() && !in.eof()) return plainText(404, "Not Found");
+    std::string content;
+    if (!readRegularFile(file, content)) return plainText(404, "Not Found");
     HttpAnswer answer;
     answer.headers = {{"Content-Type", contentTypeFor(file)},
                       {"Cache-Control", "no-cache"},
                       {"X-Content-Type-Options", "nosniff"}};
-    answer.body = content.str();
+    answer.body = std::move(content);
     return answer;
 }
 

@@ -1,8 +1,6 @@
 // The WebSocket endpoint over websocketpp and Boost.Asio.
 #include "service/ws_server.h"
 
-#include <fcntl.h>
-
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -13,17 +11,13 @@
 #include <websocketpp/server.hpp>
 
 #include "files/text_encoding.h"
+#include "platform/file_io.h"
 #include "service/command_worker.h"
 #include "service/handshake_policy.h"
 #include "service/http_routes.h"
 
 namespace lenvaro {
 namespace {
-
-void closeOnExec(int descriptor) {
-    const int flags = fcntl(descriptor, F_GETFD);
-    if (flags >= 0) fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC);
-}
 
 // The asio configuration without permessage-deflate: websocketpp does not bound the inflated
 // size of a compressed message, so a small frame could inflate to gigabytes.
@@ -113,7 +107,7 @@ bool WsServer::run(const std::string& address, uint16_t port) {
         server.init_asio();
         endpoint.refreshTimer = std::make_unique<boost::asio::steady_timer>(server.get_io_service());
         endpoint.stopTimer = std::make_unique<boost::asio::steady_timer>(server.get_io_service());
-        server.set_reuse_addr(true);
+        server.set_reuse_addr(kReuseListenAddress);
         server.set_max_message_size(kMaxMessageBytes);
 
         // Handshakes from origins not let in, or naming a Host other than loopback while the
@@ -148,10 +142,10 @@ bool WsServer::run(const std::string& address, uint16_t port) {
             if (error) return;
             boost::system::error_code ignored;
             accepted->get_socket().set_option(boost::asio::ip::tcp::no_delay(true), ignored);
-            closeOnExec(accepted->get_socket().native_handle());
+            keepFromChildProcesses(accepted->get_socket().native_handle());
         });
         server.set_tcp_pre_bind_handler([](const auto& acceptor) {
-            closeOnExec(acceptor->native_handle());
+            prepareListeningSocket(acceptor->native_handle());
             return websocketpp::lib::error_code();
         });
         // GET /status and the demo page's files under /demo/; every other plain HTTP request

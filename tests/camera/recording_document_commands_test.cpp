@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <json/json.h>
 
 #include <fstream>
 
@@ -73,8 +74,8 @@ class DocumentCommands : public lenvaro::testing::CameraTest {
             R"({"FuncName":"camCombinePDF","argument":{"filePath":"/out.pdf","JpegQuality":60}})");
     }
     Texts add(const std::string& path) {
-        return request(R"({"FuncName":"camAddFileToPDFList","argument":{"filePath":")" + path +
-                       R"("}})");
+        return request(R"({"FuncName":"camAddFileToPDFList","argument":{"filePath":)" +
+                       Json::valueToQuotedString(path.c_str()) + "}}");
     }
 };
 

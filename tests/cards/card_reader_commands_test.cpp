@@ -99,7 +99,13 @@ TEST_F(CardReaderCommands, FieldsAreConvertedIntoTheInternalCodePage) {
     setInternalCodePage("GBK");
     const Texts sent = request(R"({"FuncName":"ReadSBKCaard"})");
     setInternalCodePage("UTF-8");
-    EXPECT_EQ(sent, Texts{"{\"FuncName\":\"ReadSBKCaard\",\"result\":\"\xD5\xC5\xC8\xFD|||||?\"}"});
+#ifdef _WIN32
+    // The system's conversion replaces each of the two UTF-16 units of the emoji.
+    const std::string replaced = "??";
+#else
+    const std::string replaced = "?";
+#endif
+    EXPECT_EQ(sent, Texts{"{\"FuncName\":\"ReadSBKCaard\",\"result\":\"\xD5\xC5\xC8\xFD|||||" + replaced + "\"}"});
 }
 
 }  // namespace

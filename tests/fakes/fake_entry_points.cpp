@@ -7,10 +7,11 @@
 #include <exception>
 #include <initializer_list>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <type_traits>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -226,10 +227,15 @@ void writeOutputs(std::initializer_list<Arg> args, const Outcome& outcome) {
 }
 
 // Returned texts must stay valid until the next call of the same function on the same thread.
+// They are kept per thread in one table that is never destroyed, not in thread_local storage:
+// built as a DLL with MinGW, a thread_local with a destructor corrupts the heap when its thread
+// ends (the service's command worker, at every quit).
 const char* keepReturnedText(const char* function, const Outcome& outcome) {
     if (outcome.returnsNull) return nullptr;
-    thread_local std::unordered_map<std::string, std::string> returned;
-    std::string& slot = returned[function];
+    static std::mutex mutex;
+    static auto* returned = new std::map<std::pair<std::thread::id, std::string>, std::string>;
+    const std::lock_guard<std::mutex> lock(mutex);
+    std::string& slot = (*returned)[{std::this_thread::get_id(), function}];
     slot = outcome.text.value_or("");
     return slot.c_str();
 }

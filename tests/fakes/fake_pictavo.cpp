@@ -22,6 +22,11 @@
 #include "fake_state.h"
 #include "files/base64.h"
 
+#ifdef _WIN32
+// The C runtime's descriptors on Windows have no close-on-exec; binary keeps the lines as written.
+#define O_CLOEXEC O_BINARY
+#endif
+
 namespace pictavo_fake {
 
 Outcome Outcome::returns(int status) {

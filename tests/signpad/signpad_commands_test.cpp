@@ -1,5 +1,6 @@
 // Signature pad commands and the save callback through the recording fake.
 #include <gtest/gtest.h>
+#include <json/json.h>
 
 #include <fstream>
 #include <string>
@@ -88,8 +89,8 @@ class SignImageBase64 : public SignpadCommands {
     }
     // The result text of the reply, or a mark when the reply has another form.
     std::string reply(const std::string& path) {
-        const Texts sent = request(R"({"FuncName":"XoOutputImageBase64","argument":{"filePath":")" +
-                                   path + R"("}})");
+        const Texts sent = request(R"({"FuncName":"XoOutputImageBase64","argument":{"filePath":)" +
+                                   Json::valueToQuotedString(path.c_str()) + "}}");
         const std::string prefix = R"({"FuncName":"XoOutputImageBase64","result":")";
         if (sent.size() != 1 || sent[0].rfind(prefix, 0) != 0) return "<unexpected reply>";
         return sent[0].substr(prefix.size(), sent[0].size() - prefix.size() - 2);

@@ -43,8 +43,13 @@ struct ServerOptions {
     std::optional<std::string> simulatorJson = std::string(R"({"cameras": {"simulated": false}})");
     // The file mode creation mask the process starts with; this process's own when none.
     std::optional<mode_t> umask = std::nullopt;
-    // The executable copied into bin/ (benchmarks compare another build's).
+    // The executable copied into bin/ (benchmarks compare another build's) and the names both
+    // get there; the Windows build under Wine takes LenvaroServer.exe and Pictavo.dll, started
+    // through the launcher {"wine"}.
     std::string executable = LENVARO_SERVER_EXECUTABLE;
+    std::string executableName = "lenvaro-server";
+    std::string libraryName = "libpictavo.so";
+    std::vector<std::string> launcher;
 };
 
 class ServerProcess {
@@ -54,8 +59,8 @@ public:
     explicit ServerProcess(Options options = Options()) : options_(std::move(options)) {
         bin_ = root_.file("bin");
         mkdir(bin_.c_str(), 0700);
-        copyFile(options_.executable, bin_ + "/lenvaro-server", 0700);
-        copyFile(options_.library, bin_ + "/libpictavo.so", 0600);
+        copyFile(options_.executable, executable(), 0700);
+        copyFile(options_.library, bin_ + "/" + options_.libraryName, 0600);
         if (options_.configXml) {
             mkdir(root_.file("cfg").c_str(), 0700);
             std::ofstream(root_.file("cfg/exeCfg.xml")) << *options_.configXml;
@@ -79,6 +84,13 @@ public:
     // XDG_RUNTIME_DIR of the process (unless the options name another).
     std::string runtimeDir() const { return root_.file("run"); }
     std::string fakeLog() const { return root_.file("calls.log"); }
+    std::string executable() const { return bin_ + "/" + options_.executableName; }
+    // The executable with its launcher, for running it beside the server with other options.
+    std::vector<std::string> commandLine() const {
+        std::vector<std::string> line = options_.launcher;
+        line.push_back(executable());
+        return line;
+    }
     // HOME of the process (unless the options name another): documents the service keeps go
     // here, never into the home of whoever runs the tests.
     std::string home() const { return root_.file("home"); }
@@ -114,8 +126,11 @@ public:
             // tests were started from.
             if (chdir(root_.path().c_str()) != 0) _exit(126);
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
-            const std::string exe = bin_ + "/lenvaro-server";
-            execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+            std::vector<std::string> line = commandLine();
+            std::vector<char*> argv;
+            for (std::string& part : line) argv.push_back(part.data());
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
             _exit(127);
         }
         close(out[1]);

@@ -53,8 +53,9 @@ TEST(Server, AnswersOnTheBuiltInLibrary) {
 
 TEST(Server, ListensOnTheConfiguredPortOfLoopbackOnly) {
     const uint16_t wanted = freePort();
-    ServerProcess server({LENVARO_BUILTIN_LIBRARY,
-                          "<exeInfo><port>" + std::to_string(wanted) + "</port></exeInfo>", {}});
+    ServerProcess::Options serverOptions;
+    serverOptions.configXml = "<exeInfo><port>" + std::to_string(wanted) + "</port></exeInfo>";
+    ServerProcess server(serverOptions);
     ASSERT_EQ(server.start(), wanted);
     EXPECT_NE(server.standardOutput().find("listening on 127.0.0.1:" + std::to_string(wanted)),
               std::string::npos);
@@ -131,8 +132,9 @@ TEST(Server, APortInUseEndsTheServiceWithTheFailureMessage) {
     ServerProcess holder;
     const uint16_t taken = holder.start();
     ASSERT_NE(taken, 0);
-    ServerProcess second({LENVARO_BUILTIN_LIBRARY,
-                          "<exeInfo><port>" + std::to_string(taken) + "</port></exeInfo>", {}});
+    ServerProcess::Options secondOptions;
+    secondOptions.configXml = "<exeInfo><port>" + std::to_string(taken) + "</port></exeInfo>";
+    ServerProcess second(secondOptions);
     EXPECT_EQ(second.start(2s), 0);
     EXPECT_EQ(second.waitForExit(), 1);
     EXPECT_EQ(second.standardOutput().rfind("exception: ", 0), 0u) << second.standardOutput();

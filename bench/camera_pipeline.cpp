@@ -23,7 +23,9 @@
 #include "document_photos.h"
 #include "pictavo/camera/camera_family.h"
 #include "pictavo/camera/capture_pipeline.h"
+#include "files/jpeg_codec.h"
 #include "pictavo/camera/frame_decoding.h"
+#include "pictavo/camera/image_ops.h"
 #include "pictavo/camera/v4l2_camera.h"
 #include "pictavo/camera/v4l2_frame_converter.h"
 #include "pictavo/status.h"
@@ -172,6 +174,30 @@ int main(int argc, char** argv) {
     compare("capture with auto crop vs without", rounds,
             [&] { renderCapture(frame, cropped, jpeg); },
             [&] { renderCapture(frame, plain, jpeg); }, 1.5);
+
+    {
+        // Where the time of the crop goes, step by step (medians), as the capture takes them:
+        // straight from the frame's pixels.
+        std::vector<double> finding, warping, encoding;
+        const PictureView view = viewOf(frame);
+        for (int i = 0; i < rounds; ++i) {
+            std::vector<DocumentOutline> documents;
+            Raster page;
+            finding.push_back(millisecondsOf([&] { documents = findDocuments(view); }));
+            if (documents.empty()) break;
+            warping.push_back(millisecondsOf([&] { page = straighten(view, documents[0]); }));
+            encoding.push_back(millisecondsOf([&] {
+                lenvaro::jpeg::EncodeOptions options;
+                options.quality = plain.quality;
+                jpeg.clear();
+                lenvaro::jpeg::encode(page.data.data(), page.width, page.height, 3, page.rowBytes(),
+                                      options, jpeg);
+            }));
+        }
+        if (!warping.empty())
+            std::printf("  (crop steps: find %.2f ms, straighten %.2f ms, encode the page %.2f ms)\n",
+                        median(finding), median(warping), median(encoding));
+    }
 
     compare("capture vs bare libjpeg-turbo encode", rounds,
             [&] { renderCapture(frame, plain, jpeg); },

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -44,6 +45,12 @@ double millisecondsOf(const std::function<void()>& work) {
     const auto start = Clock::now();
     work();
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double threadCpuMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 double median(std::vector<double> values) {
@@ -93,8 +100,10 @@ size_t bareEncode(const cv::Mat& bgr, int quality) {
     return size;
 }
 
-// The floor of a preview frame: libjpeg-turbo alone, decoding at 1/`denominator` into B,G,R.
-void bareDecode(const std::vector<uint8_t>& jpeg, int denominator, std::vector<uint8_t>& out) {
+// The floor of a preview frame: libjpeg-turbo alone, decoding at 1/`denominator` into B,G,R
+// (`fast`: with the faster inverse DCT and without smoothing the colour, as the preview does).
+void bareDecode(const std::vector<uint8_t>& jpeg, int denominator, std::vector<uint8_t>& out,
+                bool fast = false) {
     jpeg_decompress_struct info{};
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
@@ -104,6 +113,10 @@ void bareDecode(const std::vector<uint8_t>& jpeg, int denominator, std::vector<u
     info.scale_num = 1;
     info.scale_denom = static_cast<unsigned>(denominator);
     info.out_color_space = JCS_EXT_BGR;
+    if (fast) {
+        info.dct_method = JDCT_IFAST;
+        info.do_fancy_upsampling = FALSE;
+    }
     jpeg_start_decompress(&info);
     const size_t rowBytes = static_cast<size_t>(info.output_width) * 3;
     out.resize(rowBytes * info.output_height);
@@ -217,7 +230,7 @@ int main(int argc, char** argv) {
     };
     std::printf("(preview width %d: Motion-JPEG decoded at 1/%d)\n", kDefaultPreviewWidth, scale);
     compare("MJPEG 2592x1944 to preview pixels vs bare", rounds, previewPath,
-            [&] { bareDecode(photo.jpeg, scale, scratch); }, 1.2);
+            [&] { bareDecode(photo.jpeg, scale, scratch, true); }, 1.2);
     compare("  (the same vs a full-size bare decode)", rounds, previewPath,
             [&] { bareDecode(photo.jpeg, 1, scratch); }, 1.2);
     compare("MJPEG 2592x1944 full decode for a capture", rounds,
@@ -251,11 +264,24 @@ int main(int argc, char** argv) {
             },
             1.2);
 
+    // The floor of the preview: a bare libjpeg-turbo decode of every frame at the same scale and
+    // with the same options (the entropy decoding of the whole frame, which no scale saves, is
+    // most of it).
     for (int previewWidth : {kDefaultPreviewWidth, 648, 0}) {
+        const int previewDenominator = previewScale(2592, 1944, previewWidth);
+        // Counted in CPU time, as the camera's share is, so that waiting for a busy core does
+        // not count.
+        std::vector<double> decodeTimes;
+        for (int i = 0; i < rounds; ++i) {
+            const double before = threadCpuMilliseconds();
+            bareDecode(photo.jpeg, previewDenominator, scratch, true);
+            decodeTimes.push_back(threadCpuMilliseconds() - before);
+        }
+        const double floorShare = 100.0 * median(decodeTimes) * 15 / 1000;
         const double share = previewCpuShare(photo.jpeg, 5, previewWidth);
         std::printf("5 MP MJPEG camera at 15 fps, preview width %4d (1/%d): %5.1f %% of one core"
-                    "  (goal <= 10 %%: %s)\n",
-                    previewWidth, previewScale(2592, 1944, previewWidth), share,
+                    "  (floor %5.1f %%, %4.2fx; goal <= 10 %%: %s)\n",
+                    previewWidth, previewDenominator, share, floorShare, share / floorShare,
                     share <= 10 ? "met" : "MISSED");
     }
     return 0;

@@ -345,7 +345,9 @@ PictureView viewOf(const Raster& raster) {
 }
 
 PictureView viewOf(const Frame& frame) {
-    if (frame.compressed() || frame.pixels.empty()) return PictureView{};
+    if (frame.compressed() || frame.width <= 0 || frame.height <= 0 ||
+        frame.pixels.size() < frame.rowBytes() * static_cast<size_t>(frame.height))
+        return PictureView{};
     return PictureView{cv::Mat(frame.height, frame.width, CV_8UC3,
                                const_cast<uint8_t*>(frame.pixels.data()), frame.rowBytes()),
                        true, true};

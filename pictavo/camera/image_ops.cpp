@@ -474,7 +474,7 @@ std::vector<DocumentOutline> findDocuments(const PictureView& view) {
     const cv::Mat& picture = view.pixels;
     if (picture.type() != CV_8UC3 || picture.cols < 16 || picture.rows < 16) return documents;
     const int width = picture.cols, height = picture.rows;
-    // A whole-number step down, which OpenCV averages fastest.
+    // A whole-number step down, so that outlines found there map back onto whole blocks.
     const int step = (std::max(width, height) + kWorkSide - 1) / kWorkSide;
     const double scale = 1.0 / step;
     cv::Mat small = step > 1 ? shrunk(picture, step, view.bottomUp) : picture;

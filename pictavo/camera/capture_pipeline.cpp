@@ -19,6 +19,23 @@
 namespace pictavo {
 namespace {
 
+// The largest document, or every one, each cut out of `picture` along its outline and
+// straightened, in reading order: top to bottom, and left to right for documents side by side.
+Raster cutOut(const PictureView& picture, std::vector<DocumentOutline> documents, int autoCrop) {
+    if (autoCrop == kAutoCropDocument) documents.resize(1);
+    std::sort(documents.begin(), documents.end(),
+              [](const DocumentOutline& a, const DocumentOutline& b) {
+                  const cv::Point2f ca = (a.corners[0] + a.corners[2]) * 0.5f;
+                  const cv::Point2f cb = (b.corners[0] + b.corners[2]) * 0.5f;
+                  const float rowHeight = 0.5f * std::min(a.size.height, b.size.height);
+                  return std::abs(ca.y - cb.y) > rowHeight ? ca.y < cb.y : ca.x < cb.x;
+              });
+    std::vector<Raster> straightened;
+    for (const DocumentOutline& document : documents)
+        straightened.push_back(straighten(picture, document));
+    return stackDocuments(straightened);
+}
+
 // Border filling and cropping, on the picture as the camera saw it.
 int prepare(Raster& raster, const CaptureSettings& settings) {
     const bool cropAutomatically = settings.crop.empty() && settings.autoCrop != kAutoCropOff;
@@ -30,20 +47,7 @@ int prepare(Raster& raster, const CaptureSettings& settings) {
         const CropRectangle& r = settings.crop;
         if (!cropTo(raster, Box{r.left, r.top, r.right, r.bottom})) return kInvalidArgument;
     } else if (cropAutomatically && !documents.empty()) {
-        // The largest document, or every one, each cut out along its outline and straightened.
-        if (settings.autoCrop == kAutoCropDocument) documents.resize(1);
-        // Reading order: top to bottom, and left to right for documents side by side.
-        std::sort(documents.begin(), documents.end(),
-                  [](const DocumentOutline& a, const DocumentOutline& b) {
-                      const cv::Point2f ca = (a.corners[0] + a.corners[2]) * 0.5f;
-                      const cv::Point2f cb = (b.corners[0] + b.corners[2]) * 0.5f;
-                      const float rowHeight = 0.5f * std::min(a.size.height, b.size.height);
-                      return std::abs(ca.y - cb.y) > rowHeight ? ca.y < cb.y : ca.x < cb.x;
-                  });
-        std::vector<Raster> straightened;
-        for (const DocumentOutline& document : documents)
-            straightened.push_back(straighten(raster, document));
-        raster = stackDocuments(straightened);
+        raster = cutOut(viewOf(raster), std::move(documents), settings.autoCrop);
     }
     // Nothing found to crop to: the whole picture is kept.
     return kOk;
@@ -121,6 +125,15 @@ int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vect
         options.bottomUp = true;
         return encodeAndSign(frame.pixels.data(), frame.width, frame.height, 3, frame.rowBytes(),
                              options, settings, jpeg);
+    }
+    if (settings.crop.empty() && settings.autoCrop != kAutoCropOff && !settings.fillBorder) {
+        // Automatic crop alone: the documents are found in and cut out of the frame's own
+        // pixels, so the whole picture is copied only when no document is found.
+        const PictureView view = viewOf(frame);
+        std::vector<DocumentOutline> documents = findDocuments(view);
+        if (!documents.empty())
+            return finish(cutOut(view, std::move(documents), settings.autoCrop), settings, jpeg);
+        return finish(rasterFromFrame(frame), settings, jpeg);
     }
     Raster raster = rasterFromFrame(frame);
     const int status = prepare(raster, settings);

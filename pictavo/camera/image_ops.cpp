@@ -164,8 +164,18 @@ bool strongestChange(const cv::Mat& picture, const Side& side, cv::Point2f centr
 bool meanAround(const cv::Mat& lab, cv::Point2f p, cv::Vec3f& mean) {
     const int x = cvRound(p.x), y = cvRound(p.y);
     if (x < 2 || y < 2 || x + 2 >= lab.cols || y + 2 >= lab.rows) return false;
-    const cv::Scalar m = cv::mean(lab(cv::Rect(x - 2, y - 2, 5, 5)));
-    mean = cv::Vec3f(static_cast<float>(m[0]), static_cast<float>(m[1]), static_cast<float>(m[2]));
+    // Summed here rather than by cv::mean: called thousands of times a search, for 25 pixels.
+    int sums[3] = {0, 0, 0};
+    for (int row = y - 2; row <= y + 2; ++row) {
+        const uint8_t* p = lab.ptr<uint8_t>(row) + 3 * (x - 2);
+        for (int i = 0; i < 15; i += 3) {
+            sums[0] += p[i];
+            sums[1] += p[i + 1];
+            sums[2] += p[i + 2];
+        }
+    }
+    mean = cv::Vec3f(static_cast<float>(sums[0] / 25.0), static_cast<float>(sums[1] / 25.0),
+                     static_cast<float>(sums[2] / 25.0));
     return true;
 }
 
@@ -296,7 +306,52 @@ cv::Vec3f deskColour(const cv::Mat& lab) {
     return desk;
 }
 
+// `picture` made `step` times smaller, each pixel the mean of its block (of the part of the
+// picture the step divides exactly: a few pixels at the right and bottom are left out). OpenCV
+// averages blocks of two by two with its vector code and other blocks many times slower, so the
+// picture is halved while that stays above the size wanted, and the last step, less than a
+// halving, interpolates between neighbours already averaged.
+cv::Mat shrunk(const cv::Mat& picture, int step, bool bottomUp) {
+    const cv::Size size(picture.cols / step, picture.rows / step);
+    // The rows left out are the picture's last as seen, wherever they lie in memory.
+    const int top = bottomUp ? picture.rows - size.height * step : 0;
+    cv::Mat current = picture(cv::Rect(0, top, size.width * step, size.height * step));
+    while (current.cols / 2 >= size.width && current.rows / 2 >= size.height) {
+        const cv::Size half(current.cols / 2, current.rows / 2);
+        cv::Mat halved;
+        cv::resize(current(cv::Rect(0, bottomUp ? current.rows % 2 : 0, half.width * 2,
+                                    half.height * 2)),
+                   halved, half, 0, 0, cv::INTER_AREA);
+        current = halved;
+    }
+    if (current.size() == size) return current;
+    cv::Mat small;
+    cv::resize(current, small, size, 0, 0, cv::INTER_LINEAR);
+    return small;
+}
+
+// Corners between a picture's rows as seen (top first) and as they lie in memory, bottom first:
+// the same mirroring either way.
+std::array<cv::Point2f, 4> mirrored(std::array<cv::Point2f, 4> corners, int height) {
+    for (cv::Point2f& p : corners) p.y = static_cast<float>(height - 1) - p.y;
+    return corners;
+}
+
 }  // namespace
+
+PictureView viewOf(const Raster& raster) {
+    if (raster.channels != 3) return PictureView{};
+    return PictureView{raster.mat(), false, false};
+}
+
+PictureView viewOf(const Frame& frame) {
+    if (frame.compressed() || frame.width <= 0 || frame.height <= 0 ||
+        frame.pixels.size() < frame.rowBytes() * static_cast<size_t>(frame.height))
+        return PictureView{};
+    return PictureView{cv::Mat(frame.height, frame.width, CV_8UC3,
+                               const_cast<uint8_t*>(frame.pixels.data()), frame.rowBytes()),
+                       true, true};
+}
 
 Raster rasterOf(const cv::Mat& picture) {
     Raster raster;
@@ -414,21 +469,23 @@ cv::Matx33d DocumentOutline::toStraightened() const {
     return cv::getPerspectiveTransform(from, to);
 }
 
-std::vector<DocumentOutline> findDocuments(const Raster& raster) {
+std::vector<DocumentOutline> findDocuments(const PictureView& view) {
     std::vector<DocumentOutline> documents;
-    if (raster.channels != 3 || raster.width < 16 || raster.height < 16) return documents;
-    const cv::Mat picture = raster.mat();
-    // A whole-number step down, which OpenCV averages fastest.
-    const int step = (std::max(raster.width, raster.height) + kWorkSide - 1) / kWorkSide;
+    const cv::Mat& picture = view.pixels;
+    if (picture.type() != CV_8UC3 || picture.cols < 16 || picture.rows < 16) return documents;
+    const int width = picture.cols, height = picture.rows;
+    // A whole-number step down, so that outlines found there map back onto whole blocks.
+    const int step = (std::max(width, height) + kWorkSide - 1) / kWorkSide;
     const double scale = 1.0 / step;
-    cv::Mat small;
-    if (step > 1)
-        cv::resize(picture, small, cv::Size(raster.width / step, raster.height / step), 0, 0,
-                   cv::INTER_AREA);
-    else
-        small = picture;
+    cv::Mat small = step > 1 ? shrunk(picture, step, view.bottomUp) : picture;
+    if (view.bottomUp) {
+        // A frame's rows lie bottom first; only the small copy is turned over.
+        cv::Mat upright;
+        cv::flip(small, upright, 0);
+        small = upright;
+    }
     cv::Mat lab;
-    cv::cvtColor(small, lab, cv::COLOR_RGB2Lab);
+    cv::cvtColor(small, lab, view.bgr ? cv::COLOR_BGR2Lab : cv::COLOR_RGB2Lab);
     std::vector<cv::Mat> channels;
     cv::split(lab, channels);
     const double area = static_cast<double>(small.cols) * small.rows;
@@ -438,14 +495,20 @@ std::vector<DocumentOutline> findDocuments(const Raster& raster) {
 
     // Outlines from edges of lightness and of colour (a blue band against a brown desk is hardly
     // lighter or darker), at a normal and at a low threshold (pale paper on a pale desk).
-    std::vector<cv::Mat> blurred(3);
-    for (size_t c = 0; c < 3; ++c) cv::GaussianBlur(channels[c], blurred[c], {5, 5}, 0);
+    // (The gradients are taken once for both thresholds: what Canny would take itself.)
+    std::vector<cv::Mat> dx(3), dy(3);
+    for (size_t c = 0; c < 3; ++c) {
+        cv::Mat blurred;
+        cv::GaussianBlur(channels[c], blurred, {5, 5}, 0);
+        cv::Sobel(blurred, dx[c], CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REPLICATE);
+        cv::Sobel(blurred, dy[c], CV_16S, 0, 1, 3, 1, 0, cv::BORDER_REPLICATE);
+    }
     for (const auto& [low, high] : {std::pair{30.0, 90.0}, std::pair{10.0, 30.0}}) {
         cv::Mat edges;
-        cv::Canny(blurred[0], edges, low, high);
+        cv::Canny(dx[0], dy[0], edges, low, high);
         for (size_t c = 1; c < 3; ++c) {
             cv::Mat colourEdges;
-            cv::Canny(blurred[c], colourEdges, low / 2, high / 2);
+            cv::Canny(dx[c], dy[c], colourEdges, low / 2, high / 2);
             edges |= colourEdges;
         }
         cv::morphologyEx(edges, edges, cv::MORPH_CLOSE, square);
@@ -497,6 +560,21 @@ std::vector<DocumentOutline> findDocuments(const Raster& raster) {
         addCandidates(binary, minimumArea, maximumArea, candidates);
     }
 
+    // Several maps often give the very same outline: it is judged once.
+    const auto cornersBefore = [](const Candidate& a, const Candidate& b) {
+        for (size_t i = 0; i < 4; ++i) {
+            if (a.corners[i].x != b.corners[i].x) return a.corners[i].x < b.corners[i].x;
+            if (a.corners[i].y != b.corners[i].y) return a.corners[i].y < b.corners[i].y;
+        }
+        return false;
+    };
+    std::sort(candidates.begin(), candidates.end(), cornersBefore);
+    candidates.erase(std::unique(candidates.begin(), candidates.end(),
+                                 [](const Candidate& a, const Candidate& b) {
+                                     return a.corners == b.corners;
+                                 }),
+                     candidates.end());
+
     // Each outline that stands out is put on the edges of the small picture and judged.
     for (Candidate& c : candidates) {
         c.contrast = boundaryContrast(lab, c.corners);
@@ -539,7 +617,11 @@ std::vector<DocumentOutline> findDocuments(const Raster& raster) {
         std::array<cv::Point2f, 4> corners;
         for (size_t i = 0; i < 4; ++i) corners[i] = c.corners[i] * static_cast<float>(1 / scale);
         DocumentOutline document;
-        document.corners = scale < 1 ? onEdges(picture, corners, reach) : corners;
+        document.corners = corners;
+        if (scale < 1 && view.bottomUp)
+            document.corners = mirrored(onEdges(picture, mirrored(corners, height), reach), height);
+        else if (scale < 1)
+            document.corners = onEdges(picture, corners, reach);
         const auto length = [](cv::Point2f a, cv::Point2f b) { return std::sqrt((a - b).dot(a - b)); };
         const auto& q = document.corners;
         document.size = cv::Size(std::max(1, cvRound((length(q[0], q[1]) + length(q[3], q[2])) / 2)),
@@ -550,15 +632,21 @@ std::vector<DocumentOutline> findDocuments(const Raster& raster) {
     return documents;
 }
 
-Raster straighten(const Raster& raster, const DocumentOutline& document) {
+Raster straighten(const PictureView& view, const DocumentOutline& document) {
     Raster out;
+    if (view.pixels.type() != CV_8UC3) return out;
     out.width = document.size.width;
     out.height = document.size.height;
-    out.channels = raster.channels;
+    out.channels = 3;
     out.data.resize(out.rowBytes() * static_cast<size_t>(out.height));
     cv::Mat into = out.mat();  // written in place: same size and type
-    cv::warpPerspective(raster.mat(), into, document.toStraightened(), document.size,
+    // Out of a frame, the outline is put where it lies in the frame's memory, and only the
+    // document's own pixels have their colours turned round.
+    DocumentOutline inMemory = document;
+    if (view.bottomUp) inMemory.corners = mirrored(document.corners, view.pixels.rows);
+    cv::warpPerspective(view.pixels, into, inMemory.toStraightened(), document.size,
                         cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    if (view.bgr) cv::cvtColor(into, into, cv::COLOR_BGR2RGB);
     return out;
 }
 

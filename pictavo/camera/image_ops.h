@@ -82,15 +82,32 @@ struct DocumentOutline {
     cv::Matx33d toStraightened() const;
 };
 
+// A picture where it already lies, without a copy: a raster (top row first, R,G,B) or a camera
+// frame (bottom row first, B,G,R). Valid while what it views is.
+struct PictureView {
+    cv::Mat pixels;  // 8-bit, three channels, rows in memory order
+    bool bottomUp = false;
+    bool bgr = false;
+};
+PictureView viewOf(const Raster& raster);
+PictureView viewOf(const Frame& frame);
+
 // The documents on the desk (pages, receipts, cards), largest first: each outline a
 // quadrilateral found from edges and from the regions that differ from the desk (with patterns
 // smoothed away first, and a low threshold for pale desks), kept only when all its sides stand
 // out against what lies beyond them. Documents smaller than a hundredth of the picture, or
-// filling all of it, are not reported.
-std::vector<DocumentOutline> findDocuments(const Raster& raster);
+// filling all of it, are not reported. Corners are in pixels of the picture as seen, top row
+// first, whichever way its rows lie in memory.
+std::vector<DocumentOutline> findDocuments(const PictureView& picture);
+inline std::vector<DocumentOutline> findDocuments(const Raster& raster) {
+    return findDocuments(viewOf(raster));
+}
 // The document cut out along its outline, its perspective and skew undone, upright at its own
-// aspect ratio.
-Raster straighten(const Raster& raster, const DocumentOutline& document);
+// aspect ratio: an R,G,B raster, top row first.
+Raster straighten(const PictureView& picture, const DocumentOutline& document);
+inline Raster straighten(const Raster& raster, const DocumentOutline& document) {
+    return straighten(viewOf(raster), document);
+}
 // Straightened documents one below the other, in the order given, centred on white with a gap
 // between them.
 Raster stackDocuments(const std::vector<Raster>& documents);

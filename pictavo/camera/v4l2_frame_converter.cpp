@@ -3,9 +3,12 @@
 
 #include <linux/videodev2.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/imgproc/hal/hal.hpp>
 
 #include "files/jpeg_codec.h"
 #include "pictavo/camera/v4l2_formats.h"
@@ -25,13 +28,16 @@ struct Layout {
     enum Kind { kPacked, kTwoPlanes, kThreePlanes } kind;
     int bytesPerPixel;  // of the first (or only) plane's rows
     int code;           // cv::COLOR_... to B,G,R; -1: already B,G,R
+    // Packed 4:2:2 only: where chroma and luma sit in each four-byte pair, as OpenCV's row
+    // converter takes them (what cv::cvtColor passes it for `code`); -1 for other formats.
+    int chromaOrder = -1, lumaFirst = -1;
 };
 
 bool layoutOf(uint32_t pixelFormat, Layout& layout) {
     switch (pixelFormat) {
-        case V4L2_PIX_FMT_YUYV: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_YUYV}; return true;
-        case V4L2_PIX_FMT_YVYU: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_YVYU}; return true;
-        case V4L2_PIX_FMT_UYVY: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_UYVY}; return true;
+        case V4L2_PIX_FMT_YUYV: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_YUYV, 0, 0}; return true;
+        case V4L2_PIX_FMT_YVYU: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_YVYU, 1, 0}; return true;
+        case V4L2_PIX_FMT_UYVY: layout = {Layout::kPacked, 2, cv::COLOR_YUV2BGR_UYVY, 0, 1}; return true;
         case V4L2_PIX_FMT_NV12: layout = {Layout::kTwoPlanes, 1, cv::COLOR_YUV2BGR_NV12}; return true;
         case V4L2_PIX_FMT_NV21: layout = {Layout::kTwoPlanes, 1, cv::COLOR_YUV2BGR_NV21}; return true;
         case V4L2_PIX_FMT_YUV420: layout = {Layout::kThreePlanes, 1, cv::COLOR_YUV2BGR_I420}; return true;
@@ -45,24 +51,44 @@ bool layoutOf(uint32_t pixelFormat, Layout& layout) {
     }
 }
 
+// A packed frame converted straight into the frame's own bottom-up rows, row by row (a picture
+// top row first and then turned over would cost a second pass over every pixel). The rows are
+// shared out among OpenCV's threads as its own conversion does.
+bool packedToBottomUpBgr(const Layout& layout, int width, int height, size_t stride,
+                         const uint8_t* bytes, size_t size, Frame& frame) {
+    const auto w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+    if (size < stride * (h - 1) + w * static_cast<size_t>(layout.bytesPerPixel)) return false;
+    if (layout.chromaOrder >= 0 && width % 2 != 0) return false;  // pixels come in pairs
+    frame.pixels.resize(w * 3 * h);
+    const int type = layout.bytesPerPixel == 1 ? CV_8UC1 : layout.bytesPerPixel == 2 ? CV_8UC2 : CV_8UC3;
+    uint8_t* pixels = frame.pixels.data();
+    cv::parallel_for_(cv::Range(0, height), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            const uint8_t* in = bytes + stride * static_cast<size_t>(y);
+            uint8_t* out = pixels + w * 3 * (h - 1 - static_cast<size_t>(y));
+            if (layout.chromaOrder >= 0) {
+                cv::hal::cvtOnePlaneYUVtoBGR(in, stride, out, w * 3, width, 1, 3, false,
+                                             layout.chromaOrder, layout.lumaFirst);
+            } else if (layout.code < 0) {
+                std::memcpy(out, in, w * 3);
+            } else {
+                const cv::Mat source(1, width, type, const_cast<uint8_t*>(in));
+                cv::Mat target(1, width, CV_8UC3, out);
+                cv::cvtColor(source, target, layout.code);
+            }
+        }
+    }, std::max(1.0, static_cast<double>(h) / 64));
+    return true;
+}
+
 // The frame's pixels converted, top row first, into `out`.
 bool toBgr(const Layout& layout, int width, int height, size_t stride, const uint8_t* bytes,
            size_t size, cv::Mat& out, std::vector<uint8_t>& packed) {
     const auto w = static_cast<size_t>(width), h = static_cast<size_t>(height);
     uint8_t* data = const_cast<uint8_t*>(bytes);  // OpenCV only reads it
     switch (layout.kind) {
-        case Layout::kPacked: {
-            if (size < stride * (h - 1) + w * static_cast<size_t>(layout.bytesPerPixel)) return false;
-            const int type = layout.bytesPerPixel == 1 ? CV_8UC1
-                             : layout.bytesPerPixel == 2 ? CV_8UC2
-                                                         : CV_8UC3;
-            const cv::Mat in(height, width, type, data, stride);
-            if (layout.code < 0)
-                in.copyTo(out);
-            else
-                cv::cvtColor(in, out, layout.code);
-            return true;
-        }
+        case Layout::kPacked:
+            break;  // packedToBottomUpBgr
         case Layout::kTwoPlanes: {
             // Luma rows, then rows of interleaved chroma for two luma rows each, `stride` apart.
             if (width % 2 != 0 || height % 2 != 0 || size < stride * (h + h / 2 - 1) + w) return false;
@@ -130,6 +156,13 @@ bool V4l2FrameConverter::convert(uint32_t pixelFormat, int width, int height,
 
     // Any OpenCV failure (out of memory) is a frame that cannot be converted.
     try {
+        if (layout.kind == Layout::kPacked) {
+            if (!packedToBottomUpBgr(layout, width, height, stride, bytes, size, frame)) return false;
+            frame.width = width;
+            frame.height = height;
+            frame.jpeg.clear();
+            return true;
+        }
         if (!toBgr(layout, width, height, stride, bytes, size, topDown_, packed_)) return false;
         frame.width = width;
         frame.height = height;

@@ -158,6 +158,38 @@ TEST(AutomaticCrop, TypeTwoStraightensEveryDocumentOneBelowTheOther) {
     }
 }
 
+// A capture finds and cuts out documents in the camera's frame as it lies (bottom row first,
+// B,G,R): the outlines and pages are those of the same picture as an upright R,G,B raster.
+TEST(AutomaticCrop, AFrameAsItLiesGivesTheOutlinesAndPagesOfItsUprightPicture) {
+    for (size_t index : {0u, 2u}) {
+        const DocumentPhoto& photo = singleDocumentPhotos()[index];
+        SCOPED_TRACE(photo.name);
+        // An odd height, so the rows the search leaves out are not the same in memory.
+        const cv::Mat bgr = photo.bgr(cv::Rect(0, 0, photo.bgr.cols, photo.bgr.rows - 7)).clone();
+        const Frame frame = pictavo_test::frameOf(bgr);
+        cv::Mat rgb;
+        cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
+        const Raster raster = rasterOf(rgb);
+        const std::vector<DocumentOutline> fromRaster = findDocuments(raster);
+        const std::vector<DocumentOutline> fromFrame = findDocuments(viewOf(frame));
+        ASSERT_EQ(fromFrame.size(), fromRaster.size());
+        ASSERT_FALSE(fromRaster.empty());
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_NEAR(fromFrame[0].corners[i].x, fromRaster[0].corners[i].x, 0.5);
+            EXPECT_NEAR(fromFrame[0].corners[i].y, fromRaster[0].corners[i].y, 0.5);
+        }
+        // One outline cut out of both: the same page, but for rounding (sampling positions a
+        // thirty-second of a pixel apart move a sharp edge's pixel by a few levels).
+        const Raster a = straighten(raster, fromRaster[0]);
+        const Raster b = straighten(viewOf(frame), fromRaster[0]);
+        ASSERT_EQ(a.mat().size(), b.mat().size());
+        cv::Mat difference;
+        cv::absdiff(a.mat(), b.mat(), difference);
+        EXPECT_LE(cv::norm(difference, cv::NORM_INF), 16);
+        EXPECT_LT(cv::mean(difference)[0], 0.1);
+    }
+}
+
 TEST(AutomaticCrop, CaptureOfTypeOneIsTheStraightenedDocument) {
     const DocumentPhoto& photo = singleDocumentPhotos()[2];  // 15 degrees on plaid
     CaptureSettings settings;

@@ -165,6 +165,48 @@ TEST(V4l2FrameConverter, EveryUncompressedFormatWithPaddedRowsBecomesBgrBottomUp
     }
 }
 
+// Every row lands where OpenCV's own conversion of the whole picture, turned over, puts it, to
+// the last bit: no row lost, doubled or out of place, no chroma pair read the wrong way round.
+TEST(V4l2FrameConverter, PackedFormatsMatchOpenCvsConversionRowForRow) {
+    const int width = 64, height = 37;
+    const struct {
+        uint32_t format;
+        int bytesPerPixel, code;
+    } cases[] = {{V4L2_PIX_FMT_YUYV, 2, cv::COLOR_YUV2BGR_YUYV},
+                 {V4L2_PIX_FMT_YVYU, 2, cv::COLOR_YUV2BGR_YVYU},
+                 {V4L2_PIX_FMT_UYVY, 2, cv::COLOR_YUV2BGR_UYVY},
+                 {V4L2_PIX_FMT_RGB24, 3, cv::COLOR_RGB2BGR},
+                 {V4L2_PIX_FMT_BGR24, 3, -1},
+                 {V4L2_PIX_FMT_RGB565, 2, cv::COLOR_BGR5652BGR}};
+    cv::RNG random(17);
+    for (const auto& c : cases) {
+        for (int padding : {0, 12}) {
+            SCOPED_TRACE(std::string(reinterpret_cast<const char*>(&c.format), 4) + " padding " +
+                         std::to_string(padding));
+            const int stride = width * c.bytesPerPixel + padding;
+            std::vector<uint8_t> bytes(static_cast<size_t>(stride) * height);
+            random.fill(cv::Mat(1, static_cast<int>(bytes.size()), CV_8U, bytes.data()),
+                        cv::RNG::UNIFORM, 0, 256);
+            const cv::Mat in(height, width, CV_8UC(c.bytesPerPixel), bytes.data(),
+                             static_cast<size_t>(stride));
+            cv::Mat topDown, wanted;
+            if (c.code < 0)
+                in.copyTo(topDown);
+            else
+                cv::cvtColor(in, topDown, c.code);
+            cv::flip(topDown, wanted, 0);
+            V4l2FrameConverter converter;
+            Frame frame;
+            frame.pixels.assign(3, 0);  // a buffer too small, to be grown
+            ASSERT_TRUE(converter.convert(c.format, width, height, static_cast<uint32_t>(stride),
+                                          bytes.data(), bytes.size(), frame));
+            ASSERT_EQ(frame.pixels.size(), static_cast<size_t>(width * height * 3));
+            const cv::Mat got(height, width, CV_8UC3, frame.pixels.data());
+            EXPECT_EQ(cv::norm(got, wanted, cv::NORM_INF), 0);
+        }
+    }
+}
+
 TEST(V4l2FrameConverter, YuvIsReadInTheRangeAndMatrixTheDriverStates) {
     // 75% red over black as drivers send them by default (limited range): red (191, 0, 0) is
     // Y 65, U 100, V 212 in BT.601 and Y 51, U 109, V 212 in BT.709; black is Y 16 in both.

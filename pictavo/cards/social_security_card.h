@@ -11,7 +11,7 @@ namespace pictavo {
 struct SocialSecurityCard {
     std::string cardCode;      // card identification code: 16 bytes as 32 hexadecimal digits
     std::string cardType;      // as the card states it
-    std::string version;       // of the card specification, "3.00" say
+    std::string version;       // of the card standard the card follows, "3.00" say
     std::string issueDate;     // YYYYMMDD, "" when the card gives none
     std::string expiryDate;    // YYYYMMDD, "" when the card gives none
     std::string cardNumber;    // printed on the card

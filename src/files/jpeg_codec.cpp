@@ -35,6 +35,14 @@ void onFatalError(j_common_ptr info) {
 // Warnings (corrupt but decodable data) are not failures.
 void onMessage(j_common_ptr, int) {}
 
+// The error manager for one codec: fatal errors jump back to the caller's setjmp point.
+jpeg_error_mgr* useErrorManager(ErrorManager& errors) {
+    jpeg_error_mgr* base = jpeg_std_error(&errors.base);
+    errors.base.error_exit = onFatalError;
+    errors.base.emit_message = onMessage;
+    return base;
+}
+
 void setError(std::string* error, const char* text) {
     if (error != nullptr) *error = text;
 }
@@ -106,9 +114,7 @@ struct Decompressor {
 
 bool runEncode(Compressor& c, const uint8_t* pixels, int width, int height, int components,
                size_t stride, const EncodeOptions& options, std::vector<uint8_t>& out) {
-    c.info.err = jpeg_std_error(&c.errors.base);
-    c.errors.base.error_exit = onFatalError;
-    c.errors.base.emit_message = onMessage;
+    c.info.err = useErrorManager(c.errors);
     if (setjmp(c.errors.jump) != 0) return false;
     jpeg_create_compress(&c.info);
     c.destination.base.init_destination = startVectorOutput;
@@ -149,9 +155,7 @@ bool runEncode(Compressor& c, const uint8_t* pixels, int width, int height, int 
 
 bool runDecode(Decompressor& d, const uint8_t* data, size_t size, Image* image, Info* info,
                bool keepGrey) {
-    d.info.err = jpeg_std_error(&d.errors.base);
-    d.errors.base.error_exit = onFatalError;
-    d.errors.base.emit_message = onMessage;
+    d.info.err = useErrorManager(d.errors);
     if (setjmp(d.errors.jump) != 0) return false;
     jpeg_create_decompress(&d.info);
     jpeg_mem_src(&d.info, data, static_cast<unsigned long>(size));
@@ -189,9 +193,7 @@ bool runDecode(Decompressor& d, const uint8_t* data, size_t size, Image* image, 
 
 bool runScaledDecode(Decompressor& d, const uint8_t* data, size_t size,
                      const DecodeOptions& options, Image& image) {
-    d.info.err = jpeg_std_error(&d.errors.base);
-    d.errors.base.error_exit = onFatalError;
-    d.errors.base.emit_message = onMessage;
+    d.info.err = useErrorManager(d.errors);
     if (setjmp(d.errors.jump) != 0) return false;
     jpeg_create_decompress(&d.info);
     jpeg_mem_src(&d.info, data, static_cast<unsigned long>(size));

@@ -157,7 +157,9 @@ test("the second camera opens from a fresh page, the pickers follow it, and clos
   assert.equal(await call(page, "camGetCurResolution"), smaller);
   await page.click("#openCamera");
   await page.waitForFunction(() => document.querySelector("#resultText").textContent === "0");
-  assert.equal(await selectedText(page, "#resolution"), await call(page, "camGetCurResolution"));
+  // The page shows the open's answer first and fills the pickers after it: wait for them.
+  const running = await call(page, "camGetCurResolution");
+  await page.waitForFunction((size) => document.querySelector("#resolution").selectedOptions[0]?.textContent === size, running, { timeout: 15000 });
 
   // The device picker moves to the first camera; "Close camera" still closes the open one.
   await page.selectOption("#device", "0");

@@ -32,7 +32,6 @@
 #include "fake_pictavo.h"
 #include "fuzz_input.h"
 #include "json_text.h"
-#include "files/text_encoding.h"
 #include "platform/paths.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
@@ -298,8 +297,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string name;
             const std::string text = buildRequest(input, name);
             takeSent();
-            // As the endpoint hands it over: from the wire's UTF-8 to the internal code page.
-            lenvaro::handleRequest(service, lenvaro::utf8ToAnsi(text));
+            // As the endpoint hands it over: the wire's UTF-8 as received.
+            lenvaro::handleRequest(service, text);
             const std::vector<std::string> replies = takeSent();
             if (replies.size() > 1) fail("more than one reply to", text);
             if (name.empty() && !replies.empty()) fail("a reply to an unknown name", text);

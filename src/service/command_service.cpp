@@ -8,6 +8,8 @@
 
 #include "biometrics/face_match_worker.h"
 #include "capture/pictavo.h"
+#include "files/text_encoding.h"
+#include "platform/code_page.h"
 #include "service/reply.h"
 
 namespace lenvaro {
@@ -27,6 +29,21 @@ struct CallbackGate {
 CallbackGate& callbackGate() {
     static CallbackGate* const gate = new CallbackGate;
     return *gate;
+}
+
+// A string of the parsed request (UTF-8) in the internal code page. A zero character written as
+// \u0000 stays where it was, as it would in UTF-8: the conversion would end the text there.
+std::string toInternalCodePage(const std::string& utf8) {
+    if (internalCodePageIsUtf8()) return utf8;
+    std::string converted;
+    size_t start = 0;
+    for (;;) {
+        const size_t zero = utf8.find('\0', start);
+        converted += utf8ToAnsi(utf8.substr(start, zero - start));
+        if (zero == std::string::npos) return converted;
+        converted += '\0';
+        start = zero + 1;
+    }
 }
 
 }  // namespace
@@ -83,7 +100,10 @@ void CommandService::closeCallbacks() {
 CommandService* CommandService::instance() { return theInstance.load(); }
 
 bool CommandService::parseRequest(std::string text) {
-    requestText_ = std::move(text);
+    // Parsed as the page wrote it, in UTF-8, where every byte of a character is above 0x7F; only
+    // the strings read out of it are converted. Converted first, a double-byte code page would
+    // give the parser characters whose second byte reads as a backslash (GBK has 116 such).
+    requestText_ = sanitizeUtf8(std::move(text));
     bool ok = false;
     try {
         ok = reader_->parse(requestText_.data(), requestText_.data() + requestText_.size(),
@@ -100,7 +120,7 @@ bool CommandService::parseRequest(std::string text) {
 std::string CommandService::envelopeString(const char* key) const {
     if (!request_.isObject()) return "";
     const Json::Value* member = request_.find(key, key + std::char_traits<char>::length(key));
-    return member != nullptr && member->isString() ? member->asString() : "";
+    return member != nullptr && member->isString() ? toInternalCodePage(member->asString()) : "";
 }
 
 const Json::Value* CommandService::argument(const char* key) const {
@@ -113,7 +133,7 @@ const Json::Value* CommandService::argument(const char* key) const {
 
 std::string CommandService::argString(const char* key) const {
     const Json::Value* value = argument(key);
-    return value != nullptr && value->isString() ? value->asString() : "";
+    return value != nullptr && value->isString() ? toInternalCodePage(value->asString()) : "";
 }
 
 int32_t CommandService::argInt(const char* key) const {

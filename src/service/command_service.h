@@ -54,12 +54,12 @@ public:
         CommandService* service_;
     };
 
-    // Parses a request text. False (and nothing to handle) when it is not JSON, when JSON
-    // cannot take it (nesting too deep), or when its root is not an object.
+    // Parses a request text, UTF-8 as the page sent it. False (and nothing to handle) when it is
+    // not JSON, when JSON cannot take it (nesting too deep), or when its root is not an object.
     bool parseRequest(std::string text);
 
     // Getters over the current request. They never fail: a missing member or one of another
-    // JSON type gives "", 0 or 0.0. Numbers are told apart by how they were written: argInt takes
+    // JSON type gives "", 0 or 0.0. Strings come in the internal code page. Numbers are told apart by how they were written: argInt takes
     // only integers without fraction or exponent that fit 32 bits, argFloat only numbers with a
     // fraction or an exponent.
     std::string envelopeString(const char* key) const;

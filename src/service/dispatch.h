@@ -49,7 +49,7 @@ void registerRecognitionCommands(CommandTable& table);
 void registerSignpadCommands(CommandTable& table);
 void registerFileCommands(CommandTable& table);
 
-// Handles one request text (internal code page): parses it, runs the handler of its
+// Handles one request text (UTF-8, as received): parses it, runs the handler of its
 // "FuncName" and lets that handler reply. Texts that are not JSON objects and unknown names get
 // no answer. Never throws.
 void handleRequest(CommandService& service, std::string text);

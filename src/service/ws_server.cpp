@@ -307,7 +307,7 @@ void WsServer::runRequest(ConnectionId from, std::string& text,
         }
     }
     const ReplyRouteScope route(ReplyRoute{from, false});
-    if (handlers_.onRequest) handlers_.onRequest(utf8ToAnsi(std::move(text)));
+    if (handlers_.onRequest) handlers_.onRequest(std::move(text));
 }
 
 std::shared_ptr<WsServer::Connection> WsServer::newestOpenLocked() const {

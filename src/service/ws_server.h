@@ -22,7 +22,7 @@ class CommandWorker;
 class WsServer {
 public:
     struct Handlers {
-        // A received message, converted to the internal code page. Runs on the command worker,
+        // A received message, UTF-8 as the page sent it. Runs on the command worker,
         // one request at a time in arrival order, with the calling thread's reply route set to
         // the connection that sent it.
         std::function<void(std::string)> onRequest;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "code_page_scope.h"
 #include "files/documents_path.h"
 #include "platform/code_page.h"
 
@@ -13,17 +14,7 @@ const std::string kZhong = "\xE4\xB8\xAD";   // U+4E2D in UTF-8
 const std::string kZhongGbk = "\xD6\xD0";    // the same character in GBK
 const std::string kSnowman = "\xE2\x98\x83"; // U+2603, which GBK lacks
 
-// Switches the internal code page for one test and back.
-class CodePageScope {
-public:
-    explicit CodePageScope(const std::string& name) : previous_(internalCodePage()) {
-        setInternalCodePage(name);
-    }
-    ~CodePageScope() { setInternalCodePage(previous_); }
-
-private:
-    std::string previous_;
-};
+using lenvaro::testing::CodePageScope;
 
 TEST(SanitizeUtf8, KeepsValidTextAndCutsAtZero) {
     const std::string valid = "plain ASCII long enough for the word path, " + kZhong + " \xF0\x9F\x98\x80";

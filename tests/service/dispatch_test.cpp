@@ -4,9 +4,8 @@
 
 #include <set>
 
+#include "code_page_scope.h"
 #include "fake_pictavo.h"
-#include "files/text_encoding.h"
-#include "platform/code_page.h"
 #include "service_harness.h"
 
 namespace lenvaro {
@@ -132,16 +131,21 @@ TEST_F(Dispatch, TrailingTextAfterTheObjectIsIgnored) {
     EXPECT_EQ(harness_.request(R"({"FuncName":"camGetDevCount"} trailing)").size(), 1u);
 }
 
-TEST(DispatchInGbk, ACharacterGbkLacksReachesTheHandlerAsQuestionMark) {
-    // The path a page sends arrives at the library converted; U+2603 has no GBK form.
-    const std::string previous = internalCodePage();
-    setInternalCodePage("GBK");
+// The request is parsed as the page sent it, in UTF-8, and only its strings are converted: in GBK
+// the second byte of 淺 (9C 5C) is a backslash, which the parser would take for an escape.
+TEST(DispatchInGbk, StringsReachTheHandlerWholeInTheInternalCodePage) {
+    const lenvaro::testing::CodePageScope gbk("GBK");
     ServiceHarness harness;
-    const std::string request = utf8ToAnsi(
-        "{\"FuncName\":\"camGetDevCount\",\"argument\":{\"p\":\"\xE2\x98\x83\xE4\xB8\xAD\"}}");
-    harness.service().parseRequest(request);
-    EXPECT_EQ(harness.service().argString("p"), "?\xD6\xD0");
-    setInternalCodePage(previous);
+    ASSERT_TRUE(harness.service().parseRequest(
+        u8R"({"FuncName":"getFolderDayFileA","argument":{"Dictpry":"/tmp/x/淺","newline":"淺n",)"
+        u8R"("escaped":"\u6dfa\\","zero":"淺\u0000淺","lacking":"☃中"}})"));
+    const CommandService& s = harness.service();
+    EXPECT_EQ(s.envelopeString("FuncName"), "getFolderDayFileA");
+    EXPECT_EQ(s.argString("Dictpry"), "/tmp/x/\x9C\x5C");
+    EXPECT_EQ(s.argString("newline"), "\x9C\x5Cn");
+    EXPECT_EQ(s.argString("escaped"), "\x9C\x5C\\") << "an escaped character is converted too";
+    EXPECT_EQ(s.argString("zero"), std::string("\x9C\x5C\0\x9C\x5C", 5));
+    EXPECT_EQ(s.argString("lacking"), "?\xD6\xD0") << "U+2603 has no GBK form";
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ const std::string kZhangSanGbk = "\xD5\xC5\xC8\xFD";
 const std::string kZhangSanUtf8 = "\xE5\xBC\xA0\xE4\xB8\x89";
 const std::string kScanUtf8 = "\xE6\x89\xAB\xE6\x8F\x8F";
 const std::string kScanGbk = "\xC9\xA8\xC3\xE8";
+// 淺, whose second byte in GBK is that of a backslash.
+const std::string kShallowUtf8 = "\xE6\xB7\xBA";
+const std::string kShallowGbk = "\x9C\x5C";
 
 std::string windowsBuild() {
     const char* build = std::getenv("LENVARO_WINDOWS_BUILD");
@@ -180,14 +183,18 @@ TEST(WindowsService, TextsFollowTheWindowsCodePage) {
     SKIP_WITHOUT_WINDOWS_BUILD();
     struct Case {
         std::string locale;
-        std::string pathInLibrary;  // what the library gets for D:\扫描\é.jpg
+        std::string pathOnWire;     // JSON string content
+        std::string pathInLibrary;  // what the library gets for it
         std::string nameFromLibrary;
         std::string nameOnWire;
     };
     const std::vector<Case> cases = {
-        {"zh_CN.UTF-8", "D:\\" + kScanGbk + "\\a.jpg", kZhangSanGbk, kZhangSanUtf8},
+        // The request is parsed before its strings are converted: 淺 stays whole.
+        {"zh_CN.UTF-8", "D:\\\\" + kScanUtf8 + kShallowUtf8 + "\\\\a.jpg",
+         "D:\\" + kScanGbk + kShallowGbk + "\\a.jpg", kZhangSanGbk, kZhangSanUtf8},
         // Code page 1252 cannot spell Chinese: each character becomes its default character.
-        {"C", "D:\\??\\\xE9.jpg", "\xE9", "\xC3\xA9"},
+        {"C", "D:\\\\" + kScanUtf8 + "\\\\\xC3\xA9.jpg", "D:\\??\\\xE9.jpg", "\xE9",
+         "\xC3\xA9"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.locale);
@@ -201,9 +208,8 @@ TEST(WindowsService, TextsFollowTheWindowsCodePage) {
         {
             WsTestClient page;
             ASSERT_TRUE(page.connect(port));
-            const std::string path = test.locale == "C" ? "D:\\\\" + kScanUtf8 + "\\\\\xC3\xA9.jpg"
-                                                        : "D:\\\\" + kScanUtf8 + "\\\\a.jpg";
-            EXPECT_EQ(page.roundTrip(R"({"FuncName":"camCaptureImageFile","argument":{"filePath":")" + path + R"("}})"),
+            EXPECT_EQ(page.roundTrip(R"({"FuncName":"camCaptureImageFile","argument":{"filePath":")" +
+                                     test.pathOnWire + R"("}})"),
                       quoted("camCaptureImageFile", "0"));
             EXPECT_EQ(page.roundTrip(R"({"FuncName":"camGetDevName"})"),
                       R"({"FuncName":"camGetDevName","result":[")" + test.nameOnWire + R"("]})");

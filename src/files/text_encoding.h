@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/code_page.h"
+
 namespace lenvaro {
 
 // Received UTF-8 to the internal code page. The text ends at its first zero character; an
@@ -12,6 +14,15 @@ std::string utf8ToAnsi(std::string utf8);
 
 // Internal code page to UTF-8 for the wire; always valid UTF-8, cut at the first zero character.
 std::string ansiToUtf8(std::string ansi);
+
+// Applies `edit`, which works on UTF-8, to a text of the internal code page. In UTF-8 every byte
+// of a character beyond ASCII is above 0x7F, so an edit of ASCII characters may go byte by byte;
+// in a double-byte code page such as GBK a character's second byte may be that of "\" or "|".
+template <typename Edit>
+std::string editAsUtf8(const std::string& text, Edit edit) {
+    if (internalCodePageIsUtf8()) return edit(text);
+    return utf8ToAnsi(edit(ansiToUtf8(text)));
+}
 
 // Zero-terminated UTF-16 (as card records carry it) to the internal code page; unpaired
 // surrogates become U+FFFD first. A null pointer gives "".

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "capture/pictavo.h"
+#include "files/text_encoding.h"
 #include "recognition/fixed_buffer.h"
 #include "recognition/recognition_commands.h"
 #include "service/command_service.h"
@@ -28,6 +29,29 @@ std::unique_ptr<BarcodeResultSet> freshResultSet() {
     return set;
 }
 
+// Pages split the joined text at every "|" and each piece at its first ":". A code may hold
+// either (a URL in a QR code, a "|"-separated record): those characters, and "%" itself, are
+// written as percent escapes (%7C, %3A, %25), so that the pieces stay apart and a page that
+// decodes them (decodeURIComponent) gets every text exactly. Texts without them are unchanged.
+std::string escapedCodeText(const std::string& text, bool escapeColon) {
+    return editAsUtf8(text, [escapeColon](const std::string& plain) {
+        std::string escaped;
+        escaped.reserve(plain.size());
+        for (const char c : plain) {
+            if (c == '%') {
+                escaped += "%25";
+            } else if (c == '|') {
+                escaped += "%7C";
+            } else if (c == ':' && escapeColon) {
+                escaped += "%3A";
+            } else {
+                escaped += c;
+            }
+        }
+        return escaped;
+    });
+}
+
 // "FORMAT:TEXT" pieces joined by "|". The whole text is kept however long it is, and a count
 // above the record's 64 entries reads the 64 that exist.
 void coderRecognizeBarcodeCommand(CommandService& service) {
@@ -39,9 +63,10 @@ void coderRecognizeBarcodeCommand(CommandService& service) {
         for (int i = 0; i < count; ++i) {
             const BarcodeResult& entry = set->results[i];
             if (i > 0) joined += '|';
-            joined += boundedText(entry.text1, sizeof entry.text1);
+            // The colon after the format is the first; one in the text may stay.
+            joined += escapedCodeText(boundedText(entry.text1, sizeof entry.text1), true);
             joined += ':';
-            joined += boundedText(entry.text2, sizeof entry.text2);
+            joined += escapedCodeText(boundedText(entry.text2, sizeof entry.text2), false);
         }
     }
     service.sendReply("coderRecognizeBarcode", joined, false);

@@ -4,7 +4,8 @@
 // Three of these protocol names end in a space ("otrGetTemplateCount ", "otrGetTemplateInfo ",
 // "OtrRecog "); pages send them so and the replies echo them so. The object texts travel
 // unescaped inside the quoted reply, so the message as a whole is not valid JSON: pages cut the
-// object out of it and parse that.
+// object out of it and parse that. The names and values inside the object are escaped, so the
+// object parses to exactly the text on the paper, whatever quotation marks or backslashes it has.
 #include <algorithm>
 
 #include "capture/pictavo.h"
@@ -42,7 +43,9 @@ void otrGetTemplateInfoCommand(CommandService& service) {
     const int status = otrGetTemplateInfo(index, name.data(), &size);
     service.sendReply(
         "otrGetTemplateInfo ",
-        status == 0 ? "{\"TemplateName\":\"" + name.text() + "\"}" : errorObject(status), false);
+        status == 0 ? "{\"TemplateName\":\"" + jsonStringContent(name.text()) + "\"}"
+                    : errorObject(status),
+        false);
 }
 
 void otrRecogCommand(CommandService& service) {
@@ -63,7 +66,8 @@ void otrRecogCommand(CommandService& service) {
         value.clear();
         otrGetResultInfo(i, name.data(), value.data());
         if (i > 0) result += ',';
-        result += '"' + name.text() + "\":\"" + value.text() + '"';
+        result += '"' + jsonStringContent(name.text()) + "\":\"" +
+                  jsonStringContent(value.text()) + '"';
     }
     result += '}';
     service.sendReply("OtrRecog ", result, false);

@@ -3,6 +3,8 @@
 
 #include <charconv>
 
+#include "files/text_encoding.h"
+
 namespace lenvaro {
 
 std::string composeReply(const std::string& name, const std::string& result, bool raw) {
@@ -52,6 +54,34 @@ std::string rawList(const std::vector<std::string>& items) {
     }
     text += "\"]";
     return text;
+}
+
+std::string jsonStringContent(const std::string& text) {
+    return editAsUtf8(text, [](const std::string& plain) {
+        std::string escaped;
+        escaped.reserve(plain.size() + 8);
+        for (const char c : plain) {
+            switch (c) {
+                case '"': escaped += "\\\""; break;
+                case '\\': escaped += "\\\\"; break;
+                case '\b': escaped += "\\b"; break;
+                case '\f': escaped += "\\f"; break;
+                case '\n': escaped += "\\n"; break;
+                case '\r': escaped += "\\r"; break;
+                case '\t': escaped += "\\t"; break;
+                default:
+                    if (static_cast<unsigned char>(c) < 0x20) {
+                        static constexpr char kHex[] = "0123456789abcdef";
+                        escaped += "\\u00";
+                        escaped += kHex[(c >> 4) & 0xF];
+                        escaped += kHex[c & 0xF];
+                    } else {
+                        escaped += c;
+                    }
+            }
+        }
+        return escaped;
+    });
 }
 
 }  // namespace lenvaro

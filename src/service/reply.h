@@ -23,6 +23,11 @@ std::string uintToText(int32_t value);
 // ["a","b"]: the items joined by "," inside quotes and brackets, unescaped; no items give [""].
 std::string rawList(const std::vector<std::string>& items);
 
+// The text (internal code page) made fit to stand between the quotation marks of a JSON string:
+// quotation mark, backslash and control characters escaped (\", \\, \n, \u001f, ...), all else
+// as it stands. Character by character: a GBK character ending in the byte of "\" stays whole.
+std::string jsonStringContent(const std::string& text);
+
 // A text the capture library returned; null reads as the empty text.
 inline std::string libraryText(const char* text) { return text != nullptr ? text : ""; }
 

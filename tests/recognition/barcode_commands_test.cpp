@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "code_page_scope.h"
 #include "fake_pictavo.h"
 #include "command_test.h"
 
@@ -46,6 +47,24 @@ TEST_F(BarcodeCommands, RecognizeWithOneEntryOrAnEmptyTextStillGivesItsPiece) {
                   Outcome::returns(0).withBytes({resultSet({{"CODE128", "x\"y"}}, 1)}));
     EXPECT_EQ(request(R"({"FuncName":"coderRecognizeBarcode","argument":{"filePath":"a"}})"),
               Texts{R"({"FuncName":"coderRecognizeBarcode","result":"CODE128:x"y"})"});
+}
+
+// A page splits at every "|" and each piece at its first ":"; the characters that would split a
+// code wrongly come as percent escapes, which decodeURIComponent undoes.
+TEST_F(BarcodeCommands, RecognizeEscapesWhatWouldSplitACode) {
+    Fake::program("coderRecognizeBarcode",
+                  Outcome::returns(0).withBytes({resultSet(
+                      {{"QR", "https://a.example/?q=1|2"}, {"CODE128", "100%"}, {"X:Y", "t"}}, 3)}));
+    EXPECT_EQ(request(R"({"FuncName":"coderRecognizeBarcode","argument":{"filePath":"a"}})"),
+              Texts{R"({"FuncName":"coderRecognizeBarcode","result":")"
+                    R"(QR:https://a.example/?q=1%7C2|CODE128:100%25|X%3AY:t"})"});
+
+    // In GBK 0x7C may be a character's second byte (9C 7C): that is no separator.
+    const CodePageScope gbk("GBK");
+    Fake::program("coderRecognizeBarcode",
+                  Outcome::returns(0).withBytes({resultSet({{"QR", "\x9C\x7C|"}}, 1)}));
+    EXPECT_EQ(request(R"({"FuncName":"coderRecognizeBarcode","argument":{"filePath":"a"}})"),
+              Texts{"{\"FuncName\":\"coderRecognizeBarcode\",\"result\":\"QR:\x9C\x7C%7C\"}"});
 }
 
 TEST_F(BarcodeCommands, RecognizeFailureOrNoCodeRepliesEmpty) {

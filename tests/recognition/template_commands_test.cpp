@@ -1,7 +1,9 @@
 // The template recognition commands through the recording fake, names with their trailing
 // spaces included.
 #include <gtest/gtest.h>
+#include <json/json.h>
 
+#include "code_page_scope.h"
 #include "fake_pictavo.h"
 #include "command_test.h"
 
@@ -97,6 +99,43 @@ TEST_F(TemplateCommands, RecogZeroesBothBuffersForEveryField) {
                           {Outcome().withTexts({"Name", "Li"}), Outcome::returns(-2)});
     EXPECT_EQ(request(R"({"FuncName":"OtrRecog "})"),
               Texts{R"({"FuncName":"OtrRecog ","result":"{"Name":"Li","":""}"})"});
+}
+
+// What a page does with the reply: cut the object text out of it and parse that.
+Json::Value objectOf(const Texts& replies, const std::string& name) {
+    const std::string prefix = R"({"FuncName":")" + name + R"(","result":")";
+    Json::Value object;
+    if (replies.size() != 1 || replies[0].rfind(prefix, 0) != 0) return object;
+    const std::string text = replies[0].substr(prefix.size(), replies[0].size() - prefix.size() - 2);
+    std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    if (!reader->parse(text.data(), text.data() + text.size(), &object, nullptr)) object = "unparseable";
+    return object;
+}
+
+TEST_F(TemplateCommands, RecognisedTextReachesThePageExactlyAsOnThePaper) {
+    for (const std::string& onPaper :
+         {std::string(R"(Visit","Name":"Mallory)"), std::string(R"(The "Acme" Company)"),
+          std::string(R"(C:\forms\)"), std::string("two\nlines\tand\x01")}) {
+        SCOPED_TRACE(onPaper);
+        Fake::program("otrGetResultCount", Outcome().withInts({2}));
+        Fake::programSequence("otrGetResultInfo", {Outcome().withTexts({"Visit", onPaper}),
+                                                   Outcome().withTexts({"Name", "Li"})});
+        const Json::Value object = objectOf(request(R"({"FuncName":"OtrRecog "})"), "OtrRecog ");
+        EXPECT_EQ(object.getMemberNames(), (std::vector<std::string>{"Name", "Visit"}));
+        EXPECT_EQ(object["Visit"], onPaper);
+        EXPECT_EQ(object["Name"], "Li");
+    }
+    Fake::program("otrGetTemplateInfo", Outcome::returns(0).withTexts({R"(Form "B")"}));
+    EXPECT_EQ(objectOf(request(R"({"FuncName":"otrGetTemplateInfo "})"), "otrGetTemplateInfo ")
+                  ["TemplateName"],
+              R"(Form "B")");
+
+    // In GBK the second byte of 淺 is that of a backslash: the character is not escaped.
+    const CodePageScope gbk("GBK");
+    Fake::program("otrGetResultCount", Outcome().withInts({1}));
+    Fake::program("otrGetResultInfo", Outcome().withTexts({"N", "\x9C\x5C\""}));
+    EXPECT_EQ(request(R"({"FuncName":"OtrRecog "})"),
+              Texts{"{\"FuncName\":\"OtrRecog \",\"result\":\"{\"N\":\"\x9C\x5C\\\"\"}\"}"});
 }
 
 }  // namespace

@@ -69,10 +69,15 @@ void SetSignDeviceSNCommand(CommandService& service) {
 }
 
 // The library writes the signature image before signOutPutFile returns; the file is then sent
-// as Base64 on one line. A file that cannot be read gives the empty text.
+// as Base64 on one line. When the library could not write it (a refused format, a failed write),
+// whatever lies at the path is older, possibly another customer's signature: the page gets the
+// empty text then, as for a file that cannot be read.
 void XoOutputImageBase64Command(CommandService& service) {
     const std::string path = fittedPath(service.argString("filePath"));
-    signOutPutFile(path.c_str());
+    if (signOutPutFile(path.c_str()) != 0) {
+        service.sendReply("XoOutputImageBase64", "", false);
+        return;
+    }
     std::string text = readFileAsBase64(path);
     service.sendReply("XoOutputImageBase64", replaceAll(text, "\r\n", ""), false);
 }

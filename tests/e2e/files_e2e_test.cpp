@@ -140,11 +140,12 @@ TEST_F(FilesEndToEnd, TheSimulatedPadSignsSavesAndHandsTheImageOver) {
               R"({"FuncName":"BeginSignMode","result":"0"})");
     EXPECT_EQ(ask(R"({"FuncName":"SetSignDeviceSN","argument":{"sn":"1"}})"),
               R"({"FuncName":"SetSignDeviceSN","result":""})");
+    // A format the pad cannot write gives no image, not an older file under that name.
+    const std::string refused = file("s.bmp", "an earlier customer's signature");
     EXPECT_EQ(resultOf(ask(R"({"FuncName":"XoOutputImageBase64","argument":{"filePath":")" +
-                           server_.root().file("s.bmp") + R"("}})"),
+                           refused + R"("}})"),
                        "XoOutputImageBase64"),
-              "")
-        << "a format the pad cannot write gives no image";
+              "");
 }
 
 TEST_F(FilesEndToEnd, WithoutAPadStartingSaysSo) {

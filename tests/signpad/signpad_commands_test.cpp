@@ -129,6 +129,14 @@ TEST_F(SignImageBase64, AFileThatCannotBeReadGivesTheEmptyText) {
                      "signOutPutFile(\"" + dir_.path() + "\")", "signOutPutFile(\"\")"}));
 }
 
+TEST_F(SignImageBase64, AFileTheLibraryDidNotWriteIsNeverSent) {
+    const std::string path = imageOfSize(57);  // an earlier signature
+    for (const int status : {-4, -5, -2, 1}) {
+        Fake::program("signOutPutFile", Outcome::returns(status));
+        EXPECT_EQ(reply(path), "") << status;
+    }
+}
+
 TEST_F(SignImageBase64, RefusesAPathTooLongForItsBuffer) {
     imageOfSize(3);
     // Extra slashes name the same file, so only the length decides.

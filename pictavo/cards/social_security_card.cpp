@@ -235,7 +235,12 @@ std::string basicDataText(const BasicDataFields& fields) {
          {&fields.region, &fields.socialNumber, &fields.cardNumber, &fields.cardCode, &fields.name,
           &fields.historicalBytes, &fields.version, &fields.issueDate, &fields.expiryDate,
           &fields.terminalNumber, &fields.terminalDeviceNumber}) {
-        text += *field;
+        // Pages split the answer at every "|": one inside a field (a version record "3|00")
+        // would move every later field, so it is left out, with any control character. The
+        // texts are UTF-8, where neither byte occurs inside another character.
+        for (const char c : *field) {
+            if (c != '|' && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) text += c;
+        }
         text += '|';
     }
     return text;

@@ -59,7 +59,7 @@ struct BasicDataFields {
     std::string terminalDeviceNumber;
 };
 
-// Every field followed by "|".
+// Every field followed by "|"; a "|" or a control character inside a field is left out.
 std::string basicDataText(const BasicDataFields& fields);
 
 }  // namespace pictavo

@@ -6,11 +6,13 @@
 #include "files/text_encoding.h"
 
 namespace lenvaro {
+namespace {
 
-std::string recordFieldText(const uint8_t* record, size_t recordSize, RecordField field) {
-    if (record == nullptr || field.byteOffset >= recordSize) return "";
-    const size_t end = std::min(recordSize, field.byteOffset + 2 * field.widthUnits);
+// The field's UTF-16 units up to its first zero unit or its width, never past `recordSize`.
+std::u16string fieldUnits(const uint8_t* record, size_t recordSize, RecordField field) {
     std::u16string units;
+    if (record == nullptr || field.byteOffset >= recordSize) return units;
+    const size_t end = std::min(recordSize, field.byteOffset + 2 * field.widthUnits);
     // Units are assembled byte by byte: the record is little-endian whatever this machine is,
     // and a field need not be aligned for char16_t.
     for (size_t at = field.byteOffset; at + 2 <= end; at += 2) {
@@ -18,19 +20,34 @@ std::string recordFieldText(const uint8_t* record, size_t recordSize, RecordFiel
         if (unit == 0) break;
         units.push_back(unit);
     }
+    return units;
+}
+
+std::string internalText(const std::u16string& units) {
     std::string text;
     wideToOem(units.c_str(), text);
     return text;
 }
 
-std::string joinFields(const uint8_t* record, size_t recordSize,
-                       std::initializer_list<RecordField> fields) {
+}  // namespace
+
+std::string recordFieldText(const uint8_t* record, size_t recordSize, RecordField field) {
+    return internalText(fieldUnits(record, recordSize, field));
+}
+
+std::string joinFields(const uint8_t* record, size_t recordSize, const RecordField* fields,
+                       size_t count) {
     std::string joined;
-    bool first = true;
-    for (const RecordField& field : fields) {
-        if (!first) joined += '|';
-        first = false;
-        joined += recordFieldText(record, recordSize, field);
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0) joined += '|';
+        // Left out as UTF-16 units, before the conversion: in GBK a character's second byte may
+        // be that of "|".
+        std::u16string units = fieldUnits(record, recordSize, fields[i]);
+        const auto separatorOrControl = [](char16_t unit) {
+            return unit == u'|' || unit < 0x20 || unit == 0x7F;
+        };
+        units.erase(std::remove_if(units.begin(), units.end(), separatorOrControl), units.end());
+        joined += internalText(units);
     }
     return joined;
 }

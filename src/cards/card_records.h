@@ -32,17 +32,18 @@ inline constexpr RecordField kBankCardText = {0, 54};
 // field's width when the library left none there, and never runs past `recordSize`.
 std::string recordFieldText(const uint8_t* record, size_t recordSize, RecordField field);
 
-// The fields' texts in the order given, with one "|" between neighbours.
-std::string joinFields(const uint8_t* record, size_t recordSize,
-                       std::initializer_list<RecordField> fields);
+// The fields' texts in the order given, with one "|" between neighbours. A "|" or a control
+// character inside a field is left out: pages split the answer at every "|", so one more would
+// move every later field.
+std::string joinFields(const uint8_t* record, size_t recordSize, const RecordField* fields,
+                       size_t count);
+inline std::string joinFields(const uint8_t* record, size_t recordSize,
+                              std::initializer_list<RecordField> fields) {
+    return joinFields(record, recordSize, fields.begin(), fields.size());
+}
 template <size_t N>
 std::string joinFields(const uint8_t* record, size_t recordSize, const RecordField (&fields)[N]) {
-    std::string joined;
-    for (size_t i = 0; i < N; ++i) {
-        if (i > 0) joined += '|';
-        joined += recordFieldText(record, recordSize, fields[i]);
-    }
-    return joined;
+    return joinFields(record, recordSize, fields, N);
 }
 
 }  // namespace lenvaro

@@ -3,6 +3,7 @@
 // record, and the conversion of the fields into the internal code page.
 #include <gtest/gtest.h>
 
+#include "code_page_scope.h"
 #include "fake_pictavo.h"
 #include "platform/code_page.h"
 #include "command_test.h"
@@ -89,6 +90,23 @@ TEST_F(CardReaderCommands, MagneticCardResetsAndJoinsItsThreeTracks) {
     EXPECT_EQ(request(R"({"FuncName":"ReadMagneticCard"})"),
               Texts{R"({"FuncName":"ReadMagneticCard","result":"t1||t3"})"});
     EXPECT_EQ(harness_.calls(), after(kReset, {"camGetMagCard(zeroed[1200])"}));
+}
+
+// Pages split the answers at every "|": a field never adds one, nor a control character.
+TEST_F(CardReaderCommands, NoFieldShiftsTheOnesAfterIt) {
+    Bytes social(PICTAVO_SOCIAL_CARD_RECORD_SIZE, 0);
+    putUtf16(social, 40, u"3|00");
+    putUtf16(social, 80, u"a\tb\r\n\x7F");
+    putUtf16(social, 120, u"\u6E31");  // 渱, 9C 7C in GBK: its second byte is no separator
+    Fake::program("camGetSsseInfo", Outcome().withBytes({social}));
+    Bytes mag(PICTAVO_MAG_CARD_RECORD_SIZE, 0);
+    putUtf16(mag, 0, u"%B4000|JOHN?");
+    Fake::program("camGetMagCard", Outcome().withBytes({mag}));
+    const CodePageScope gbk("GBK");
+    EXPECT_EQ(request(R"({"FuncName":"ReadSBKCaard"})"),
+              Texts{"{\"FuncName\":\"ReadSBKCaard\",\"result\":\"300|ab|\x9C\x7C|||\"}"});
+    EXPECT_EQ(request(R"({"FuncName":"ReadMagneticCard"})"),
+              Texts{R"({"FuncName":"ReadMagneticCard","result":"%B4000JOHN?||"})"});
 }
 
 TEST_F(CardReaderCommands, FieldsAreConvertedIntoTheInternalCodePage) {

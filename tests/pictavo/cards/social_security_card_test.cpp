@@ -143,6 +143,13 @@ TEST(SocialSecurityCard, TheBasicDataTextEndsEveryFieldWithABar) {
     EXPECT_EQ(basicDataText(fields),
               "330100|330102199202021234|B12345678|330100D15600000500A1B2C3D4E5F601|李四|"
               "0031C0649000|3.00|20210315|20310315|T01||");
+    // Pages split at every "|": a field holding one (or a control character) loses it rather
+    // than move every later field.
+    fields.version = "3|00";
+    fields.terminalNumber = "T\r\n01\x7F";
+    EXPECT_EQ(basicDataText(fields),
+              "330100|330102199202021234|B12345678|330100D15600000500A1B2C3D4E5F601|李四|"
+              "0031C0649000|300|20210315|20310315|T01||");
 }
 
 }  // namespace

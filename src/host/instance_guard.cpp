@@ -7,6 +7,7 @@
 // descriptor besides, so a relaunched copy never holds its predecessor's guard.
 #include "host/instance_guard.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,9 +79,67 @@ InstanceGuard::Outcome InstanceGuard::tryAcquire() {
     return Outcome::Acquired;
 }
 
-pid_t runningInstance(const std::string& lockPath) {
+namespace {
+
+// The program a process runs, as /proc names it; a program replaced on disk since it started
+// (an upgrade) still counts as itself.
+std::string programOf(const std::string& process) {
+    char target[4096];
+    const ssize_t length =
+        ::readlink(("/proc/" + process + "/exe").c_str(), target, sizeof target - 1);
+    if (length <= 0) return "";
+    std::string program(target, static_cast<size_t>(length));
+    const std::string deleted = " (deleted)";
+    if (program.size() > deleted.size() &&
+        program.compare(program.size() - deleted.size(), deleted.size(), deleted) == 0) {
+        program.resize(program.size() - deleted.size());
+    }
+    return program;
+}
+
+// Whether `pid` has the guard file open: the holder keeps it open for as long as it runs, and no
+// other process of this user has a reason to.
+bool isTheHolder(pid_t pid, const struct stat& guard) {
+    const std::string descriptors = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* folder = ::opendir(descriptors.c_str());
+    if (folder == nullptr) return false;
+    bool holds = false;
+    while (const dirent* entry = ::readdir(folder)) {
+        struct stat open;
+        if (entry->d_name[0] != '.' &&
+            ::stat((descriptors + "/" + entry->d_name).c_str(), &open) == 0 &&
+            open.st_dev == guard.st_dev && open.st_ino == guard.st_ino) {
+            holds = true;
+            break;
+        }
+    }
+    ::closedir(folder);
+    return holds;
+}
+
+}  // namespace
+
+bool runsThisProgram(pid_t pid) {
+    const std::string program = programOf(std::to_string(pid));
+    return !program.empty() && program == programOf("self");
+}
+
+pid_t runningInstance(const std::string& lockPath, std::string* refusal) {
     const int fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return 0;
+    // The file names the process that --quit and --reset-card-reader signal: only one that this
+    // user made, and that no one else can write, is believed. Without a runtime directory it lies
+    // in the shared temporary folder, where another user may have made it first.
+    struct stat guard;
+    if (::fstat(fd, &guard) != 0 || !S_ISREG(guard.st_mode) || guard.st_uid != ::geteuid() ||
+        (guard.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        ::close(fd);
+        if (refusal != nullptr) {
+            *refusal = "the instance guard " + lockPath +
+                       " is not a file of this user that only this user can write";
+        }
+        return -1;
+    }
     pid_t pid = 0;
     // The holder writes its id just after taking the lock: give it a moment if it is not there.
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -97,6 +156,13 @@ pid_t runningInstance(const std::string& lockPath) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::close(fd);
+    if (pid > 0 && !isTheHolder(pid, guard)) {
+        if (refusal != nullptr) {
+            *refusal = "process " + std::to_string(pid) + " named in " + lockPath +
+                       " does not hold it";
+        }
+        return -1;
+    }
     return pid;
 }
 

@@ -45,7 +45,13 @@ private:
 };
 
 // The process id recorded by the holder of the guard at lockPath; 0 when nobody holds it, -1
-// when it is held but the id cannot be read.
-pid_t runningInstance(const std::string& lockPath);
+// when it is held but the id cannot be read or is not believed (`refusal` then says why when
+// given): on Linux only a file of this user that no one else can write, naming a process that has
+// it open, is believed.
+pid_t runningInstance(const std::string& lockPath, std::string* refusal = nullptr);
+
+// Linux: whether process `pid` runs the same program as this process (also after that program
+// was replaced on disk by an upgrade).
+bool runsThisProgram(pid_t pid);
 
 }  // namespace lenvaro

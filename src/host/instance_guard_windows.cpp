@@ -35,7 +35,7 @@ InstanceGuard::Outcome InstanceGuard::tryAcquire() {
     return Outcome::Acquired;
 }
 
-pid_t runningInstance(const std::string& lockPath) {
+pid_t runningInstance(const std::string& lockPath, std::string*) {
     // The mutex does not tell who holds it: -1 while it exists, 0 once it is gone.
     HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, internalToWide(lockPath).c_str());
     if (mutex == nullptr) return GetLastError() == ERROR_ACCESS_DENIED ? -1 : 0;

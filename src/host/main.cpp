@@ -30,11 +30,19 @@ constexpr auto kQuitPatience = std::chrono::seconds(30);
 // --quit and --reset-card-reader: the running instance, or 0 after telling the user why not.
 pid_t runningInstanceOrComplain() {
     const std::string guardPath = defaultGuardPath();
-    const pid_t pid = runningInstance(guardPath);
+    std::string refusal;
+    const pid_t pid = runningInstance(guardPath, &refusal);
     if (pid == 0) {
         std::cerr << "lenvaro-server: no instance is running (" << guardPath << " is not held)\n";
+    } else if (pid < 0 && !refusal.empty()) {
+        std::cerr << "lenvaro-server: " << refusal << "; nothing is signalled\n";
+        return 0;
     } else if (pid < 0) {
         std::cerr << "lenvaro-server: an instance holds " << guardPath << " but its process id cannot be read\n";
+        return 0;
+    } else if (!runsThisProgram(pid)) {
+        std::cerr << "lenvaro-server: process " << pid << " named in " << guardPath
+                  << " does not run this program; nothing is signalled\n";
         return 0;
     }
     return pid;

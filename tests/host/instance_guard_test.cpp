@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <optional>
 #include <thread>
 
@@ -118,6 +120,50 @@ TEST_F(Guard, RefusesALinkOrAFileThatIsNotAFile) {
     ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
     InstanceGuard onDirectory(directory);
     EXPECT_EQ(onDirectory.tryAcquire(), Outcome::Failed);
+}
+
+// --quit and --reset-card-reader signal the process the file names: a file another user could
+// have made or written, or a process that does not hold it, is not believed.
+TEST_F(Guard, OnlyItsOwnFileAndItsOwnHolderAreBelieved) {
+    InstanceGuard holder(path());
+    ASSERT_EQ(holder.tryAcquire(), Outcome::Acquired);
+    pid_t sleeper = 0;
+    char sleep[] = "sleep";
+    char seconds[] = "30";
+    char* arguments[] = {sleep, seconds, nullptr};
+    ASSERT_EQ(posix_spawnp(&sleeper, "sleep", nullptr, nullptr, arguments, environ), 0);
+
+    struct Case {
+        const char* what;
+        std::function<int()> tamper;
+        bool needsRoot;
+    };
+    const Case cases[] = {
+        {"another process of this user",
+         [&] { return (std::ofstream(path()) << sleeper << "\n") ? 0 : -1; }, false},
+        {"a file others may write", [&] { return chmod(path().c_str(), 0666); }, false},
+        {"a file of another user", [&] { return chown(path().c_str(), 65534, 65534); }, true},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        if (test.needsRoot && geteuid() != 0) {
+            std::cout << "not root: " << test.what << " cannot be made here\n";
+            continue;
+        }
+        std::ofstream(path()) << getpid() << "\n";
+        ASSERT_EQ(chmod(path().c_str(), 0600), 0);
+        ASSERT_EQ(chown(path().c_str(), geteuid(), getegid()), 0);
+        EXPECT_EQ(runningInstance(path()), getpid()) << "untampered";
+        ASSERT_EQ(test.tamper(), 0);
+        std::string refusal;
+        EXPECT_EQ(runningInstance(path(), &refusal), -1);
+        EXPECT_NE(refusal.find(path()), std::string::npos) << refusal;
+    }
+    // What --quit also asks before it signals.
+    EXPECT_TRUE(runsThisProgram(getpid()));
+    EXPECT_FALSE(runsThisProgram(sleeper));
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
 }
 
 TEST(GuardPath, LivesInTheRuntimeDirectoryElseInTheTemporaryFolderPerUser) {

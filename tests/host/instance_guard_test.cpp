@@ -88,14 +88,20 @@ TEST_F(Guard, IsReleasedWhenTheHolderProcessDies) {
     EXPECT_EQ(mine.tryAcquire(), Outcome::Acquired);
 }
 
-TEST_F(Guard, IsNotInheritedByAProgramTheHolderStarts) {
-    auto holder = std::make_unique<InstanceGuard>(path());
-    ASSERT_EQ(holder->tryAcquire(), Outcome::Acquired);
+// A program of this user's that runs until killed ("sleep 30"); 0 when it cannot start.
+pid_t startSleeper() {
     pid_t sleeper = 0;
     char sleep[] = "sleep";
     char seconds[] = "30";
     char* arguments[] = {sleep, seconds, nullptr};
-    ASSERT_EQ(posix_spawnp(&sleeper, "sleep", nullptr, nullptr, arguments, environ), 0);
+    return posix_spawnp(&sleeper, "sleep", nullptr, nullptr, arguments, environ) == 0 ? sleeper : 0;
+}
+
+TEST_F(Guard, IsNotInheritedByAProgramTheHolderStarts) {
+    auto holder = std::make_unique<InstanceGuard>(path());
+    ASSERT_EQ(holder->tryAcquire(), Outcome::Acquired);
+    const pid_t sleeper = startSleeper();
+    ASSERT_NE(sleeper, 0);
 
     holder.reset();
     InstanceGuard next(path());
@@ -127,11 +133,8 @@ TEST_F(Guard, RefusesALinkOrAFileThatIsNotAFile) {
 TEST_F(Guard, OnlyItsOwnFileAndItsOwnHolderAreBelieved) {
     InstanceGuard holder(path());
     ASSERT_EQ(holder.tryAcquire(), Outcome::Acquired);
-    pid_t sleeper = 0;
-    char sleep[] = "sleep";
-    char seconds[] = "30";
-    char* arguments[] = {sleep, seconds, nullptr};
-    ASSERT_EQ(posix_spawnp(&sleeper, "sleep", nullptr, nullptr, arguments, environ), 0);
+    const pid_t sleeper = startSleeper();
+    ASSERT_NE(sleeper, 0);
 
     struct Case {
         const char* what;

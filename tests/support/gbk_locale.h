@@ -12,8 +12,8 @@
 namespace lenvaro::testing {
 
 struct GbkLocale {
-    std::string folder;  // for LOCPATH; empty when the locale could not be made
-    std::string problem;  // why not, for the test's skip
+    std::string folder;   // for LOCPATH
+    std::string problem;  // why it could not be made (then the test skips), or empty
 };
 
 inline const GbkLocale& gbkLocale() {

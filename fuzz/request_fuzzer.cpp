@@ -32,7 +32,7 @@
 #include "fake_pictavo.h"
 #include "fuzz_input.h"
 #include "json_text.h"
-#include "platform/paths.h"
+#include "common/paths.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "capture/pictavo.h"
 #include "files/text_encoding.h"
+#include "pictavo.h"
 #include "recognition/fixed_buffer.h"
 #include "recognition/recognition_commands.h"
 #include "service/command_service.h"

@@ -8,7 +8,7 @@
 // object parses to exactly the text on the paper, whatever quotation marks or backslashes it has.
 #include <algorithm>
 
-#include "capture/pictavo.h"
+#include "pictavo.h"
 #include "recognition/fixed_buffer.h"
 #include "recognition/recognition_commands.h"
 #include "service/command_service.h"

@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "biometrics/face_match_worker.h"
-#include "capture/pictavo.h"
+#include "common/code_page.h"
 #include "files/text_encoding.h"
-#include "platform/code_page.h"
+#include "pictavo.h"
 #include "service/reply.h"
 
 namespace lenvaro {

@@ -5,7 +5,7 @@
 
 #include "code_page_scope.h"
 #include "fake_pictavo.h"
-#include "platform/code_page.h"
+#include "common/code_page.h"
 #include "command_test.h"
 
 namespace lenvaro {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/paths.h"
+#include "common/paths.h"
 
 namespace lenvaro::testing {
 

@@ -84,7 +84,9 @@ TEST(ShutdownSequence, KeepsItsOrderAndLeavesBehindWhatDoesNotReturnInTime) {
         const auto at = [&order](const std::string& name) { return std::find(order.begin(), order.end(), name) - order.begin(); };
         // Pages are told in every case, last; the library goes after everything that was inside.
         EXPECT_EQ(order.back(), "endpoint") << test.stuck;
-        if (test.released) EXPECT_LT(std::max(at("commands"), at("cameras")), at("release"));
+        if (test.released) {
+            EXPECT_LT(std::max(at("commands"), at("cameras")), at("release"));
+        }
         release.set_value();
     }
 }

@@ -12,6 +12,7 @@
 
 #include "files/text_encoding.h"
 #include "platform/file_io.h"
+#include "platform/socket_progress.h"
 #include "service/command_worker.h"
 #include "service/handshake_policy.h"
 #include "service/http_routes.h"
@@ -73,8 +74,13 @@ struct WsServer::Connection {
     // last seen (written on the I/O thread).
     std::atomic<size_t> bufferedBytes{0};
     // When the page was last seen taking: websocketpp's queue emptied into a write, or shrank
-    // because a write ended and the next began. Under WsServer::mutex_.
+    // because a write ended and the next began, or the peer acknowledged more of the write under
+    // way (where the system tells). Under WsServer::mutex_.
     std::chrono::steady_clock::time_point lastTaken = std::chrono::steady_clock::now();
+    uint64_t bytesTaken = 0;  // the peer's acknowledged bytes, as last seen
+    // The size of a reply waiting to be handed over until the page has taken enough. Under
+    // WsServer::mutex_.
+    size_t replyWaiting = 0;
     // Closed (by the page, or for having stopped reading): nothing more is sent, pushes go to
     // another page.
     std::atomic<bool> closing{false};
@@ -404,17 +410,19 @@ void WsServer::sendText(std::string text) {
     // page has not begun to take counts: a page that reads is never closed for what it asked,
     // however large, it only makes the next reply wait.
     const size_t size = utf8.size();
+    // Whether the page has stopped reading is judged on the I/O thread, which sees it take (a
+    // sender that waits could take a busy I/O thread for a page that stopped).
     for (;;) {
-        if (endpoint_ == nullptr || target->closing.load()) return;
-        const size_t unsent = target->unsentBytes();
-        if (unsent == 0 || unsent + size <= kMaxUnsentBytes || stopRequested_ || commandsStopping_) break;
-        if (target->stalled(unsent + size, std::chrono::steady_clock::now())) {
-            closeOverLimitLocked(target);
+        if (endpoint_ == nullptr || target->closing.load()) {
+            target->replyWaiting = 0;
             return;
         }
-        if (!mayWait) break;
+        const size_t unsent = target->unsentBytes();
+        if (unsent == 0 || unsent + size <= kMaxUnsentBytes || stopRequested_ || commandsStopping_ || !mayWait) break;
+        target->replyWaiting = size;
         taken_.wait_for(lock, 2 * kQueueRefreshInterval);
     }
+    target->replyWaiting = 0;
     target->postedBytes += size;
     boost::asio::post(endpoint_->server.get_io_service(),
                       [this, target = std::move(target), message = std::move(utf8), size] {
@@ -447,6 +455,7 @@ void WsServer::deliverLocked(const std::shared_ptr<Connection>& connection, cons
 // Any thread, mutex held.
 void WsServer::closeOverLimitLocked(const std::shared_ptr<Connection>& connection) {
     if (connection->closing.exchange(true)) return;
+    taken_.notify_all();  // a reply waiting for this page is dropped
     // The close itself is the I/O thread's. The page is not reading, so the close frame waits
     // behind what it holds: the connection is cut after a short wait for the peer's answer,
     // which frees everything queued on it.
@@ -485,11 +494,19 @@ void WsServer::refreshQueuedBytesLocked() {
         const size_t before = connection->bufferedBytes.load();
         const size_t queued = error ? 0 : open->get_buffered_amount();
         connection->bufferedBytes = queued;
+        // A large message to a page reading at browser speed takes seconds to write: the
+        // kernel's count shows the page taking it meanwhile.
+        const std::optional<uint64_t> acknowledged =
+            error || queued == 0 ? std::nullopt : bytesTakenByPeer(open->get_socket().native_handle());
+        if (acknowledged && *acknowledged != connection->bytesTaken) {
+            connection->bytesTaken = *acknowledged;
+            connection->lastTaken = now;
+        }
         if (queued < before) {
             // websocketpp took queued messages into a write: the one before has gone out.
             connection->lastTaken = now;
             anyTaken = true;
-        } else if (!error && connection->stalled(queued, now)) {
+        } else if (!error && connection->stalled(queued + connection->replyWaiting, now)) {
             // Stopped reading with more than the cap waiting: freed now, not at its next message.
             closeOverLimitLocked(connection);
         }

@@ -82,7 +82,8 @@ public:
     // what comes before (so a page that asks for more than it reads paces the commands, as a
     // busy service would); a push beyond it is sent all the same (pushes are small, and preview
     // frames are held back before). A page that has taken nothing for kStalledAfter while more
-    // than this waits for it is closed with 1008 (policy violation), and what it held is freed;
+    // than this waits for it (judged by the bytes its TCP acknowledges where the system tells, else
+    // by whole messages) is closed with 1008 (policy violation), and what it held is freed;
     // a message sent while nothing waits goes out whatever its size.
     static constexpr size_t kMaxUnsentBytes = 32 * 1024 * 1024;
     static constexpr std::chrono::milliseconds kStalledAfter{3000};

@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "loopback_socket.h"
-#include "platform/paths.h"
+#include "common/paths.h"
 #include "server_process.h"
 #include "ws_test_client.h"
 

@@ -33,6 +33,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using lenvaro::testing::RawWsPeer;
 using lenvaro::testing::ServerProcess;
+using lenvaro::testing::simulatedCamerasOf;
 using lenvaro::testing::WsTestClient;
 
 double secondsSince(Clock::time_point start) {
@@ -76,16 +77,6 @@ private:
     uint16_t port_ = 0;
     std::thread thread_;
 };
-
-ServerProcess::Options optionsFor(const std::string& build) {
-    ServerProcess::Options options;
-    options.simulatorJson = R"({"cameras": {"real": false}})";
-    if (!build.empty()) {
-        options.executable = build + "/bin/lenvaro-server";
-        options.library = build + "/lib/libpictavo.so";
-    }
-    return options;
-}
 
 // Frames (and the time until `reply` arrives) while `request` runs, on a page whose camera is
 // open; false when no reply came.
@@ -206,7 +197,7 @@ void backgroundMatches(uint16_t port, pid_t pid) {
 void measure(const std::string& name, const std::string& build, const std::string& scratch) {
     std::printf("%s\n", name.c_str());
     {
-        ServerProcess server(optionsFor(build));
+        ServerProcess server(simulatedCamerasOf(build));
         const uint16_t port = server.start();
         if (port == 0) {
             std::printf("  (could not start)\n");
@@ -228,13 +219,13 @@ void measure(const std::string& name, const std::string& build, const std::strin
                                  "$-$"));
     }
     {
-        ServerProcess server(optionsFor(build));
+        ServerProcess server(simulatedCamerasOf(build));
         const uint16_t port = server.start();
         const pid_t pid = lenvaro::testing::processRunning(server.root().file("bin/lenvaro-server"));
         residentMemory(server, port, pid);
     }
     {
-        ServerProcess server(optionsFor(build));
+        ServerProcess server(simulatedCamerasOf(build));
         const uint16_t port = server.start();
         const pid_t pid = lenvaro::testing::processRunning(server.root().file("bin/lenvaro-server"));
         backgroundMatches(port, pid);

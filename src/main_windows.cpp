@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -26,7 +27,9 @@ using namespace lenvaro;
 
 namespace {
 
-constexpr auto kQuitPatience = std::chrono::seconds(30);
+// How long --quit waits for the running instance to end: it does within five seconds whatever
+// it was doing (see service_host.h); the rest is slack for a machine under load.
+constexpr auto kQuitPatience = std::chrono::seconds(15);
 // Events of the running instance, in the session's namespace like the mutex.
 constexpr const wchar_t* kQuitEventName = L"LenvaroServer.Quit";
 constexpr const wchar_t* kResetEventName = L"LenvaroServer.ResetCardReader";
@@ -178,6 +181,15 @@ public:
             return HostEvent::ResetCardReader;
         }
         return HostEvent::None;
+    }
+
+    // TerminateProcess, not ExitProcess: the latter would run Pictavo.dll's detach code while
+    // one of its calls is still under way on another thread (its locks may be held).
+    [[noreturn]] void endNow(int status) override {
+        std::cout.flush();
+        std::cerr.flush();
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+        _exit(status);
     }
 
     // The icon goes first: the user sees the service is quitting.

@@ -21,7 +21,7 @@ set(LENVARO_WINDOWS_UNIT_TEST_SOURCES
   service/command_service_test.cpp service/command_worker_test.cpp service/dispatch_test.cpp
   service/handshake_policy_test.cpp service/reply_test.cpp
   files/text_encoding_test.cpp files/upload_commands_test.cpp common/jpeg_codec_test.cpp
-  host/command_line_test.cpp host/allowed_origins_config_test.cpp
+  host/command_line_test.cpp host/allowed_origins_config_test.cpp host/shutdown_sequence_test.cpp
   camera/capture_commands_test.cpp camera/device_commands_test.cpp
   camera/recording_document_commands_test.cpp
   cards/card_reader_commands_test.cpp cards/ic_card_commands_test.cpp

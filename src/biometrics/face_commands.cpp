@@ -17,6 +17,12 @@ namespace {
 // handed (preset to 0). A failure wins even when the library also wrote a score.
 int matchResult(int status, int score) { return status < 0 ? status : score; }
 
+// A live match holds the command worker, and every page waits behind it: it runs at most as
+// long as a background match (five minutes), a longer or negative "ldelayTime" included.
+int32_t liveMatchTime(int32_t delayTime) {
+    return static_cast<int32_t>(FaceMatchWorkers::budgetOf(delayTime));
+}
+
 void camInitFaceCommand(CommandService& service) {
     service.sendReply("camInitFace", intToText(camInitFace()), false);
 }
@@ -44,7 +50,7 @@ void camMatchFaceByBase64Command(CommandService& service) {
 void camMatchFaceByFileVideoCommand(CommandService& service) {
     const std::string path = fittedPath(service.argString("filePath"));
     const std::string videoPath = fittedPath(service.argString("videoFilePath"));
-    const int32_t milliseconds = service.argInt("ldelayTime");
+    const int32_t milliseconds = liveMatchTime(service.argInt("ldelayTime"));
     int score = 0;
     const int status = camMatchFaceByFileVideo(service.currentDevice.load(), path.c_str(), &score,
                                                videoPath.c_str(), milliseconds);
@@ -54,7 +60,7 @@ void camMatchFaceByFileVideoCommand(CommandService& service) {
 void camMatchFaceByBase64VideoCommand(CommandService& service) {
     const std::string image = service.argString("personFace");
     const std::string videoPath = fittedPath(service.argString("videoFilePath"));
-    const int32_t milliseconds = service.argInt("ldelayTime");
+    const int32_t milliseconds = liveMatchTime(service.argInt("ldelayTime"));
     int score = 0;
     const int status = camMatchFaceByBase64Video(service.currentDevice.load(), image.c_str(),
                                                  &score, videoPath.c_str(), milliseconds);

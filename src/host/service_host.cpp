@@ -19,6 +19,7 @@
 #include "host/instance_guard.h"
 #include "host/listen_port.h"
 #include "host/service_thread.h"
+#include "host/shutdown_sequence.h"
 #include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
@@ -152,34 +153,60 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
         [&server] { return server.queuedBytes(); });
 
     std::atomic<bool> serviceEnded{false};
-    bool serviceStarted = false;
+    std::atomic<bool> serviceStarted{false};
     std::thread serviceThread([&] {
         AlternateSignalStack serviceThreadSignalStack;
         serviceStarted = serviceThreadMain(server, settings);
         serviceEnded = true;
     });
 
-    // Every way out (a quit, a port that could not be bound, an endpoint that failed) stops
-    // things in this order, once. First the commands: the one running finishes and its reply
-    // still goes out; then whatever calls the library on its own (background face matches);
-    // then the library's streams: callbacks are turned away (those under way finish), both
-    // cameras closed, whichever was opened, and the library released; only then the endpoint
-    // the callbacks pushed through, and last the command service they reached it by.
+    bool quitRequested = false;
+    const auto exitStatus = [&](const ShutdownReport& report) {
+        if (!quitRequested && !serviceStarted) return 1;  // the endpoint could not start, or failed
+        return report.orderly() ? 0 : kLeftBehindExitStatus;
+    };
+    // Every way out (a quit, a port that could not be bound, an endpoint that failed) runs this
+    // sequence, once (see shutdown_sequence.h): the command in hand finishes and its reply still
+    // goes out; background face matches end; library callbacks are turned away, both cameras
+    // closed and the library released; only then the endpoint the callbacks pushed through, and
+    // last the command service they reached it by, and the scratch directory.
     bool shutDown = false;
+    int status = 0;
     auto shutDownOnce = [&] {
         if (shutDown) return;
         shutDown = true;
-        server.stopCommands();
-        service->stopBackgroundWork();
-        service->closeCallbacks();
-        camCloseDev(0);
-        camCloseDev(1);
-        camUnInitCameraLib();
-        server.stop();
-        serviceThread.join();
-        service.reset();
+        ShutdownSteps steps;
+        steps.stopCommands = [&server] { server.stopCommands(); };
+        steps.stopBackgroundWork = [&service] { service->stopBackgroundWork(); };
+        steps.closeCallbacks = [&service] { service->closeCallbacks(); };
+        steps.closeCameras = [] {
+            camCloseDev(0);
+            camCloseDev(1);
+        };
+        steps.releaseLibrary = [] { camUnInitCameraLib(); };
+        steps.stopEndpoint = [&server, &serviceThread](std::chrono::milliseconds grace) {
+            server.stop(grace);
+            serviceThread.join();
+        };
+        steps.commandInHand = [&service] { return service->commandInHand(); };
+        const ShutdownReport report = runShutdown(steps);
+        status = exitStatus(report);
+        if (report.orderly()) {
+            service.reset();
+            scratch.reset();
+            return;
+        }
+        // Whatever was left behind uses the service, the endpoint and the library's own state:
+        // none of them may be destroyed under it. The process ends here, without destructors;
+        // the private scratch directory goes first (it may hold an ID card's photo), and the
+        // system closes devices and sockets and frees the rest.
+        platform.tell(report.describe());
+        scratch.reset();
+        platform.ended(status == 1);
+        platform.endNow(status);
     };
-    bool quitRequested = false;
+    // The one entry for a quit, whoever asks (a signal, --quit, the icon's menu, the session
+    // ending): the host thread runs the shutdown sequence.
     auto quit = [&] {
         // A crash while closing down must not bring the service back.
         cancelCrashRelaunch();
@@ -204,10 +231,8 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
     }
     platform.stopWaiting();
     shutDownOnce();
-
-    const bool endpointFailed = !quitRequested && !serviceStarted;
-    platform.ended(endpointFailed);
-    return endpointFailed ? 1 : 0;
+    platform.ended(status == 1);
+    return status;
 }
 
 }  // namespace lenvaro

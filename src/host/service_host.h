@@ -14,8 +14,14 @@
 
 namespace lenvaro {
 
-// What woke the host thread.
+// What woke the host thread. Every quit (a signal, --quit, an icon's menu) is reported as Quit
+// and runs the one shutdown sequence (shutdown_sequence.h); only the session ending, which must
+// be done before it returns, takes startWaiting's quitNow to the same sequence.
 enum class HostEvent { None, Quit, ResetCardReader };
+
+// The exit status of a quit that could not wait for everything: a library call (a live match,
+// an upload, a card read) was still running when the time for it ran out and was left behind.
+inline constexpr int kLeftBehindExitStatus = 3;
 
 class HostPlatform {
 public:
@@ -51,6 +57,10 @@ public:
     // Everything is stopped. `endpointFailed`: the endpoint could not start or failed while
     // running (it has said why on standard output and error).
     virtual void ended(bool endpointFailed) { (void)endpointFailed; }
+    // Ends the process at once with `status`, without destructors or exit handlers (and without
+    // the library's own clean-up at unload): a thread is still inside the capture library.
+    // Flushes standard output and error first.
+    [[noreturn]] virtual void endNow(int status) = 0;
 };
 
 // Does what the arguments (those after the program's name) ask; returns the exit status: 2 for
@@ -61,7 +71,9 @@ int runProgram(const std::vector<std::string>& arguments, HostPlatform& platform
 // installs the crash handler, runs the endpoint on the service thread and waits on this one, the
 // host thread, for a quit. Every way out stops things in one order (see service_host.cpp).
 // Returns the exit status: 0 after a quit or when another instance already runs, 1 when the
-// service could not start (a relaunched copy included) or its endpoint failed.
+// service could not start (a relaunched copy included) or its endpoint failed. A quit that had to
+// leave a library call behind ends the process through HostPlatform::endNow with
+// kLeftBehindExitStatus, within a few seconds whatever the call does.
 int runService(const CommandLine& commandLine, HostPlatform& platform);
 
 }  // namespace lenvaro

@@ -177,6 +177,16 @@ void CommandService::setAutoCapturePath(std::string path) {
     autoCapturePath_ = std::move(path);
 }
 
+std::string CommandService::commandInHand() const {
+    std::lock_guard<std::mutex> lock(commandInHandMutex_);
+    return commandInHand_;
+}
+
+void CommandService::setCommandInHand(std::string name) {
+    std::lock_guard<std::mutex> lock(commandInHandMutex_);
+    commandInHand_ = std::move(name);
+}
+
 void CommandService::stopBackgroundWork() { faceMatchWorkers_->stop(); }
 
 void CommandService::sendReply(const std::string& name, const std::string& result,

@@ -77,6 +77,11 @@ public:
     // go stale (preview frames) are dropped while this is high.
     size_t queuedBytes() const { return queuedBytes_ ? queuedBytes_() : 0; }
 
+    // The name of the command being handled ("" between commands), for the report of a quit
+    // that could not wait for it. Any thread.
+    std::string commandInHand() const;
+    void setCommandInHand(std::string name);
+
     const std::string& scratchDirectory() const { return scratchDirectory_; }
     // The preview JPEG's path in the scratch directory.
     const std::string& previewTempPath() const { return previewTempPath_; }
@@ -122,6 +127,8 @@ private:
     std::unique_ptr<Json::CharReader> reader_;
     std::string requestText_;  // kept: number literals are read back from it
     Json::Value request_;
+    mutable std::mutex commandInHandMutex_;
+    std::string commandInHand_;
     mutable std::mutex autoCaptureMutex_;
     std::string autoCapturePath_;
     std::unique_ptr<FaceMatchWorkers> faceMatchWorkers_;

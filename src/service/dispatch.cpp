@@ -117,9 +117,14 @@ void CommandTable::bind(std::string_view name, CommandHandler handler) {
 void handleRequest(CommandService& service, std::string text) {
     try {
         if (!service.parseRequest(std::move(text))) return;
-        const CommandEntry* entry = CommandTable::instance().find(service.envelopeString("FuncName"));
-        if (entry != nullptr && entry->handler != nullptr) entry->handler(service);
+        std::string name = service.envelopeString("FuncName");
+        const CommandEntry* entry = CommandTable::instance().find(name);
+        if (entry == nullptr || entry->handler == nullptr) return;
+        service.setCommandInHand(std::move(name));
+        entry->handler(service);
+        service.setCommandInHand({});
     } catch (const std::exception& error) {
+        service.setCommandInHand({});
         // No request may end the service thread; the page gets no answer, as for any
         // request that cannot be served.
         std::fprintf(stderr, "request dropped: %s\n", error.what());

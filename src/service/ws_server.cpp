@@ -15,6 +15,7 @@
 #include "service/command_worker.h"
 #include "service/handshake_policy.h"
 #include "service/http_routes.h"
+#include "service/socket_progress.h"
 
 namespace lenvaro {
 namespace {
@@ -31,8 +32,6 @@ constexpr auto kQueueRefreshInterval = std::chrono::milliseconds(10);
 // How long a connection closed for holding too much unsent data may take to answer the close
 // before it is cut.
 constexpr long kOverLimitCloseTimeoutMs = 1000;
-// How long stop() lets pages answer the close before the loop ends anyway.
-constexpr auto kStopGrace = std::chrono::milliseconds(1000);
 
 // The I/O loop. After each piece of work it keeps looking for the next one a moment before it
 // sleeps in the kernel: a reply from the command worker usually follows a request within
@@ -71,9 +70,19 @@ struct WsServer::Connection {
     ConnectionHandle handle;
     // Handed to the I/O thread for this connection and not yet to websocketpp.
     std::atomic<size_t> postedBytes{0};
-    // websocketpp's bytes not yet taken by the page, as last seen (written on the I/O thread).
+    // What websocketpp holds behind the write under way (the page has not begun to take it), as
+    // last seen (written on the I/O thread).
     std::atomic<size_t> bufferedBytes{0};
-    // Closed for exceeding kMaxUnsentBytes: nothing more is sent, pushes go to another page.
+    // When the page was last seen taking: websocketpp's queue emptied into a write, or shrank
+    // because a write ended and the next began, or the peer acknowledged more of the write under
+    // way (where the system tells). Under WsServer::mutex_.
+    std::chrono::steady_clock::time_point lastTaken = std::chrono::steady_clock::now();
+    uint64_t bytesTaken = 0;  // the peer's acknowledged bytes, as last seen
+    // The size of a reply waiting to be handed over until the page has taken enough. Under
+    // WsServer::mutex_.
+    size_t replyWaiting = 0;
+    // Closed (by the page, or for having stopped reading): nothing more is sent, pushes go to
+    // another page.
     std::atomic<bool> closing{false};
     // Requests received and not yet taken by the command worker.
     std::atomic<size_t> waitingRequests{0};
@@ -85,6 +94,11 @@ struct WsServer::Connection {
     std::shared_ptr<void> heldWhilePaused;
 
     size_t unsentBytes() const { return postedBytes.load() + bufferedBytes.load(); }
+
+    // The page has let more than the cap wait and taken none of it for kStalledAfter. Mutex held.
+    bool stalled(size_t queued, std::chrono::steady_clock::time_point now) const {
+        return queued > kMaxUnsentBytes && now - lastTaken > kStalledAfter;
+    }
 };
 
 WsServer::WsServer(Handlers handlers) : handlers_(std::move(handlers)) {
@@ -95,7 +109,15 @@ WsServer::WsServer(Handlers handlers) : handlers_(std::move(handlers)) {
 
 WsServer::~WsServer() { stopCommands(); }
 
-void WsServer::stopCommands() { worker_->stop(); }
+void WsServer::stopCommands() {
+    {
+        // A reply waiting for its page goes out now: the command it ends must not hold the quit.
+        std::lock_guard<std::mutex> lock(mutex_);
+        commandsStopping_ = true;
+        taken_.notify_all();
+    }
+    worker_->stop();
+}
 
 bool WsServer::run(const std::string& address, uint16_t port) {
     Endpoint endpoint;
@@ -192,9 +214,13 @@ bool WsServer::run(const std::string& address, uint16_t port) {
         endpoint_ = nullptr;
         // A connection held while paused would otherwise keep itself (its handlers hold this
         // state) past the endpoint.
-        for (const auto& [id, connection] : connections_) connection->heldWhilePaused.reset();
+        for (const auto& [id, connection] : connections_) {
+            connection->heldWhilePaused.reset();
+            connection->closing = true;
+        }
         connections_.clear();
         serviceThread_ = std::thread::id();
+        taken_.notify_all();
     }
     if (!ok) {
         // There is no message box on a headless desktop service: the same words go to
@@ -204,15 +230,16 @@ bool WsServer::run(const std::string& address, uint16_t port) {
     return ok;
 }
 
-void WsServer::stop() {
+void WsServer::stop(std::chrono::milliseconds grace) {
     std::lock_guard<std::mutex> lock(mutex_);
     stopRequested_ = true;
+    taken_.notify_all();
     if (endpoint_ == nullptr) return;
     Endpoint* endpoint = endpoint_;
     // What was handed to the I/O thread before (a last reply) still goes out: every page is told
     // the service is going away (1001) after it, and the loop ends once all have closed, or
     // after a short grace for pages that do not answer.
-    boost::asio::post(endpoint->server.get_io_service(), [this, endpoint] {
+    boost::asio::post(endpoint->server.get_io_service(), [this, endpoint, grace] {
         std::lock_guard<std::mutex> lock(mutex_);
         websocketpp::lib::error_code ignored;
         endpoint->server.stop_listening(ignored);
@@ -225,7 +252,7 @@ void WsServer::stop() {
             auto open = endpoint->server.get_con_from_hdl(connection->handle, ignored);
             if (!ignored) open->close(websocketpp::close::status::going_away, "service stopping", ignored);
         }
-        endpoint->stopTimer->expires_after(kStopGrace);
+        endpoint->stopTimer->expires_after(grace);
         endpoint->stopTimer->async_wait([endpoint](const boost::system::error_code& error) {
             if (!error) endpoint->server.stop();
         });
@@ -247,22 +274,7 @@ void WsServer::opened(const std::weak_ptr<void>& handle) {
         connection->set_message_handler([this, state](ConnectionHandle, Server::message_ptr message) {
             // Text and binary frames alike carry a request. The conversion to the internal code
             // page is the worker's: a 64 MiB text would hold up every other page here.
-            std::string payload = std::move(message->get_raw_payload());
-            const size_t waiting = ++state->waitingRequests;
-            const size_t waitingBytes = state->waitingBytes += payload.size();
-            if ((waiting > kMaxWaitingRequests || waitingBytes > kMaxWaitingRequestBytes) &&
-                !state->readingPaused.exchange(true)) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                websocketpp::lib::error_code ignored;
-                if (endpoint_ != nullptr) {
-                    auto paused = endpoint_->server.get_con_from_hdl(state->handle, ignored);
-                    if (!ignored) {
-                        paused->pause_reading();
-                        state->heldWhilePaused = paused;
-                    }
-                }
-            }
-            worker_->submit({state->id, std::move(payload), state});
+            received(state, std::move(message->get_raw_payload()));
         });
         connection->set_close_handler([this, id = state->id](ConnectionHandle) { closed(id); });
         connections_.emplace(state->id, std::move(state));
@@ -277,8 +289,10 @@ void WsServer::closed(ConnectionId id) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (const auto found = connections_.find(id); found != connections_.end()) {
             found->second->heldWhilePaused.reset();
+            found->second->closing = true;
             connections_.erase(found);
         }
+        taken_.notify_all();
         open = connections_.size();
         // Stopping, the last page gone: nothing is left to wait for.
         if (stopRequested_ && open == 0 && endpoint_ != nullptr) endpoint_->server.stop();
@@ -287,23 +301,74 @@ void WsServer::closed(ConnectionId id) {
     if (handlers_.onConnectionCount) handlers_.onConnectionCount(open);
 }
 
+// I/O thread, in the connection's own message handler: a pause takes effect before websocketpp
+// reads on (see below).
+void WsServer::received(const std::shared_ptr<Connection>& connection, std::string payload) {
+    const size_t waiting = ++connection->waitingRequests;
+    const size_t waitingBytes = connection->waitingBytes += payload.size();
+    const size_t waitingAll = ++waitingRequestsAll_;
+    const size_t waitingBytesAll = waitingBytesAll_ += payload.size();
+    const bool overOwnBound = waiting > kMaxWaitingRequests || waitingBytes > kMaxWaitingRequestBytes;
+    const bool overAllBound = waitingAll > kMaxWaitingRequestsAll || waitingBytesAll > kMaxWaitingRequestBytesAll;
+    if (overAllBound) overAllBound_ = true;
+    if ((overOwnBound || overAllBound_.load()) && !connection->readingPaused.exchange(true)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        websocketpp::lib::error_code ignored;
+        if (endpoint_ != nullptr) {
+            auto paused = endpoint_->server.get_con_from_hdl(connection->handle, ignored);
+            if (!ignored) {
+                // At once rather than through pause_reading(), which posts it: websocketpp
+                // would start its next read first, and resuming would then start a second read
+                // beside it on the same buffer.
+                paused->handle_pause_reading();
+                connection->heldWhilePaused = paused;
+            }
+        }
+    }
+    worker_->submit({connection->id, std::move(payload), connection});
+}
+
+// I/O thread, mutex held. Reading resumes on a page once half its own backlog is worked off, and
+// half of all pages' together.
+void WsServer::reviewPausedReadingLocked() {
+    if (overAllBound_.load() && waitingRequestsAll_.load() <= kMaxWaitingRequestsAll / 2 &&
+        waitingBytesAll_.load() <= kMaxWaitingRequestBytesAll / 2) {
+        overAllBound_ = false;
+    }
+    if (overAllBound_.load() || endpoint_ == nullptr) return;
+    for (const auto& [id, connection] : connections_) {
+        if (!connection->readingPaused.load() || connection->waitingRequests.load() > kMaxWaitingRequests / 2 ||
+            connection->waitingBytes.load() > kMaxWaitingRequestBytes / 2) {
+            continue;
+        }
+        connection->readingPaused = false;
+        websocketpp::lib::error_code error;
+        auto resumed = endpoint_->server.get_con_from_hdl(connection->handle, error);
+        if (!error) resumed->resume_reading();
+        connection->heldWhilePaused.reset();
+    }
+}
+
 void WsServer::runRequest(ConnectionId from, std::string& text,
                           const std::shared_ptr<Connection>& connection) {
     const size_t waiting = --connection->waitingRequests;
     const size_t waitingBytes = connection->waitingBytes -= text.size();
-    // Reading resumes once half the backlog is worked off.
-    if (connection->readingPaused.load() && waiting <= kMaxWaitingRequests / 2 &&
-        waitingBytes <= kMaxWaitingRequestBytes / 2) {
+    const size_t waitingAll = --waitingRequestsAll_;
+    const size_t waitingBytesAll = waitingBytesAll_ -= text.size();
+    const bool ownMayResume = connection->readingPaused.load() && waiting <= kMaxWaitingRequests / 2 &&
+                              waitingBytes <= kMaxWaitingRequestBytes / 2;
+    const bool allMayResume = overAllBound_.load() && waitingAll <= kMaxWaitingRequestsAll / 2 &&
+                              waitingBytesAll <= kMaxWaitingRequestBytesAll / 2;
+    if ((ownMayResume || allMayResume) && !reviewPosted_.exchange(true)) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (endpoint_ != nullptr) {
-            boost::asio::post(endpoint_->server.get_io_service(), [this, connection] {
+            boost::asio::post(endpoint_->server.get_io_service(), [this] {
                 std::lock_guard<std::mutex> lock(mutex_);
-                if (endpoint_ == nullptr || !connection->readingPaused.exchange(false)) return;
-                websocketpp::lib::error_code error;
-                auto resumed = endpoint_->server.get_con_from_hdl(connection->handle, error);
-                if (!error) resumed->resume_reading();
-                connection->heldWhilePaused.reset();
+                reviewPosted_ = false;
+                reviewPausedReadingLocked();
             });
+        } else {
+            reviewPosted_ = false;
         }
     }
     const ReplyRouteScope route(ReplyRoute{from, false});
@@ -329,8 +394,11 @@ std::shared_ptr<WsServer::Connection> WsServer::targetLocked(const ReplyRoute& r
 
 void WsServer::sendText(std::string text) {
     const ReplyRoute route = currentReplyRoute();
+    // A reply to a request comes from the command worker, which may wait for its page; pushes
+    // come from library threads and background matches, which must not.
+    const bool mayWait = route.connection != 0 && !route.fallBackToNewest;
     std::string utf8 = ansiToUtf8(std::move(text));
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (endpoint_ == nullptr) return;
     std::shared_ptr<Connection> target = targetLocked(route);
     if (!target) return;
@@ -338,15 +406,23 @@ void WsServer::sendText(std::string text) {
         deliverLocked(target, utf8);
         return;
     }
-    // Other threads hand the text to the I/O thread, which owns every connection. What waits
-    // there counts against the connection's cap too, so a page that does not read cannot make
-    // the service hold an unbounded number of posted texts either.
+    // Other threads hand the text to the I/O thread, which owns every connection. Only what the
+    // page has not begun to take counts: a page that reads is never closed for what it asked,
+    // however large, it only makes the next reply wait.
     const size_t size = utf8.size();
-    const size_t unsent = target->unsentBytes();
-    if (unsent != 0 && unsent + size > kMaxUnsentBytes) {
-        closeOverLimitLocked(target);
-        return;
+    // Whether the page has stopped reading is judged on the I/O thread, which sees it take (a
+    // sender that waits could take a busy I/O thread for a page that stopped).
+    for (;;) {
+        if (endpoint_ == nullptr || target->closing.load()) {
+            target->replyWaiting = 0;
+            return;
+        }
+        const size_t unsent = target->unsentBytes();
+        if (unsent == 0 || unsent + size <= kMaxUnsentBytes || stopRequested_ || commandsStopping_ || !mayWait) break;
+        target->replyWaiting = size;
+        taken_.wait_for(lock, 2 * kQueueRefreshInterval);
     }
+    target->replyWaiting = 0;
     target->postedBytes += size;
     boost::asio::post(endpoint_->server.get_io_service(),
                       [this, target = std::move(target), message = std::move(utf8), size] {
@@ -362,8 +438,11 @@ void WsServer::deliverLocked(const std::shared_ptr<Connection>& connection, cons
     websocketpp::lib::error_code error;
     auto open = endpoint_->server.get_con_from_hdl(connection->handle, error);
     if (error) return;
-    const size_t buffered = open->get_buffered_amount();
-    if (buffered != 0 && buffered + utf8.size() > kMaxUnsentBytes) {
+    const size_t queued = open->get_buffered_amount();
+    const auto now = std::chrono::steady_clock::now();
+    // Nothing queued: the page has everything before this in its write, or taken.
+    if (queued == 0) connection->lastTaken = now;
+    if (queued != 0 && connection->stalled(queued + utf8.size(), now)) {
         closeOverLimitLocked(connection);
         return;
     }
@@ -376,6 +455,7 @@ void WsServer::deliverLocked(const std::shared_ptr<Connection>& connection, cons
 // Any thread, mutex held.
 void WsServer::closeOverLimitLocked(const std::shared_ptr<Connection>& connection) {
     if (connection->closing.exchange(true)) return;
+    taken_.notify_all();  // a reply waiting for this page is dropped
     // The close itself is the I/O thread's. The page is not reading, so the close frame waits
     // behind what it holds: the connection is cut after a short wait for the peer's answer,
     // which frees everything queued on it.
@@ -406,12 +486,33 @@ void WsServer::armQueueRefreshLocked() {
 
 void WsServer::refreshQueuedBytesLocked() {
     bool anyWaiting = false;
+    bool anyTaken = false;
+    const auto now = std::chrono::steady_clock::now();
     for (const auto& [id, connection] : connections_) {
         websocketpp::lib::error_code error;
         auto open = endpoint_->server.get_con_from_hdl(connection->handle, error);
-        connection->bufferedBytes = error ? 0 : open->get_buffered_amount();
-        anyWaiting = anyWaiting || connection->bufferedBytes.load() != 0;
+        const size_t before = connection->bufferedBytes.load();
+        const size_t queued = error ? 0 : open->get_buffered_amount();
+        connection->bufferedBytes = queued;
+        // A large message to a page reading at browser speed takes seconds to write: the
+        // kernel's count shows the page taking it meanwhile.
+        const std::optional<uint64_t> acknowledged =
+            error || queued == 0 ? std::nullopt : bytesTakenByPeer(open->get_socket().native_handle());
+        if (acknowledged && *acknowledged != connection->bytesTaken) {
+            connection->bytesTaken = *acknowledged;
+            connection->lastTaken = now;
+        }
+        if (queued < before) {
+            // websocketpp took queued messages into a write: the one before has gone out.
+            connection->lastTaken = now;
+            anyTaken = true;
+        } else if (!error && connection->stalled(queued + connection->replyWaiting, now)) {
+            // Stopped reading with more than the cap waiting: freed now, not at its next message.
+            closeOverLimitLocked(connection);
+        }
+        anyWaiting = anyWaiting || queued != 0;
     }
+    if (anyTaken) taken_.notify_all();
     if (anyWaiting) armQueueRefreshLocked();
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -46,9 +48,9 @@ public:
     bool run(const std::string& address, uint16_t port);
 
     // Ends run(): stops listening, lets what was already handed over go out, closes every
-    // connection (1001, going away) and ends the loop once they have closed, or after a second
+    // connection (1001, going away) and ends the loop once they have closed, or after `grace`
     // for pages that do not answer. Any thread, any time.
-    void stop();
+    void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(1000));
 
     // Ends the command worker: the command it is running finishes (its reply still goes out
     // while the endpoint runs), the requests waiting are dropped, later ones too. Waits for it.
@@ -57,8 +59,10 @@ public:
 
     // Sends one text (internal code page) as a text frame, by the calling thread's reply route
     // (reply_route.h): to the connection that asked, or for a push to the newest open
-    // connection. Dropped when there is none, when the connection refuses it, or when it would
-    // take the connection past kMaxUnsentBytes (which closes that connection). Any thread.
+    // connection. Dropped when there is none or when the connection refuses it. A reply that
+    // would take its page past kMaxUnsentBytes waits until the page has taken enough; a page that
+    // has taken nothing for kStalledAfter meanwhile is closed instead (see kMaxUnsentBytes). Any
+    // thread.
     void sendText(std::string text);
 
     // Bytes handed to the push target (the newest open connection) that its page has not taken
@@ -73,16 +77,26 @@ public:
     // request. A longer one closes that connection with 1009 (message too big).
     static constexpr size_t kMaxMessageBytes = 64 * 1024 * 1024;
 
-    // The most a connection may hold that its page has not read. A message that would take it
-    // past this closes the connection with 1008 (policy violation) instead, and what it held is
-    // freed; a message sent while nothing waits goes out whatever its size.
+    // The most a connection may hold that its page has not taken, besides the message it is
+    // taking (the one being written to its socket). A reply beyond it waits for the page to take
+    // what comes before (so a page that asks for more than it reads paces the commands, as a
+    // busy service would); a push beyond it is sent all the same (pushes are small, and preview
+    // frames are held back before). A page that has taken nothing for kStalledAfter while more
+    // than this waits for it (judged by the bytes its TCP acknowledges where the system tells, else
+    // by whole messages) is closed with 1008 (policy violation), and what it held is freed;
+    // a message sent while nothing waits goes out whatever its size.
     static constexpr size_t kMaxUnsentBytes = 32 * 1024 * 1024;
+    static constexpr std::chrono::milliseconds kStalledAfter{3000};
 
     // While this many requests (or this many bytes of them) of one connection wait for the
     // command worker, the service stops reading from that connection, as a busy service thread
     // used to: TCP then holds the page back instead of the service's memory.
     static constexpr size_t kMaxWaitingRequests = 64;
     static constexpr size_t kMaxWaitingRequestBytes = kMaxMessageBytes;
+    // The same for all connections together: while this many requests (or bytes) of all pages
+    // wait, every page that sends one more is no longer read, until half of them are worked off.
+    static constexpr size_t kMaxWaitingRequestsAll = 16 * kMaxWaitingRequests;
+    static constexpr size_t kMaxWaitingRequestBytesAll = 2 * kMaxMessageBytes;
 
     // The allowedOrigin settings as written in the configuration (see handshake_policy.h); none
     // lets every origin in. Read when run() starts.
@@ -98,6 +112,8 @@ private:
     void closeOverLimitLocked(const std::shared_ptr<Connection>& connection);
     void armQueueRefreshLocked();
     void refreshQueuedBytesLocked();
+    void received(const std::shared_ptr<Connection>& connection, std::string payload);
+    void reviewPausedReadingLocked();
     void runRequest(ConnectionId from, std::string& text, const std::shared_ptr<Connection>& connection);
     void opened(const std::weak_ptr<void>& handle);
     void closed(ConnectionId id);
@@ -109,7 +125,16 @@ private:
     ConnectionId lastConnectionId_ = 0;
     std::thread::id serviceThread_;
     bool stopRequested_ = false;
+    bool commandsStopping_ = false;
     bool refreshArmed_ = false;
+    // Replies waiting for their page to take what comes before them.
+    std::condition_variable taken_;
+    // Requests of all connections waiting for the command worker.
+    std::atomic<size_t> waitingRequestsAll_{0};
+    std::atomic<size_t> waitingBytesAll_{0};
+    // Set while all connections together are over their bound (I/O thread writes).
+    std::atomic<bool> overAllBound_{false};
+    std::atomic<bool> reviewPosted_{false};
     std::vector<std::string> allowedOriginSettings_;
     std::unique_ptr<CommandWorker> worker_;
 };

@@ -88,11 +88,28 @@ TEST_F(FaceCommands, VideoMatchesUseTheCurrentDeviceAndTheGivenTime) {
     Fake::program("camMatchFaceByBase64Video", Outcome::returns(0).withInts({71}));
     EXPECT_EQ(
         request(
-            R"({"FuncName":"camMatchFaceByBase64Video","argument":{"personFace":"QUJD","ldelayTime":-5}})"),
+            R"({"FuncName":"camMatchFaceByBase64Video","argument":{"personFace":"QUJD","ldelayTime":2500}})"),
         Texts{reply("camMatchFaceByBase64Video", "71")});
     EXPECT_EQ(harness_.calls(),
               Texts({R"(camMatchFaceByFileVideo(1, "/ref.jpg", &0, "/v.avi", 3000))",
-                     R"(camMatchFaceByBase64Video(1, "QUJD", &0, "", -5))"}));
+                     R"(camMatchFaceByBase64Video(1, "QUJD", &0, "", 2500))"}));
+}
+
+// A live match holds every page's commands: it runs at most five minutes, as the background
+// match does, whatever the page asks (a negative time reads as weeks).
+TEST_F(FaceCommands, ALiveMatchRunsAtMostFiveMinutes) {
+    const std::vector<std::pair<std::string, std::string>> times = {
+        {"", "0"},          {"\"ldelayTime\":300000,", "300000"}, {"\"ldelayTime\":300001,", "300000"},
+        {"\"ldelayTime\":2147483647,", "300000"}, {"\"ldelayTime\":-5,", "300000"},
+    };
+    for (const auto& [argument, passed] : times) {
+        Fake::clearCalls();
+        request(R"({"FuncName":"camMatchFaceByFileVideo","argument":{)" + argument + R"("filePath":"/r.jpg"}})");
+        request(R"({"FuncName":"camMatchFaceByBase64Video","argument":{)" + argument + R"("personFace":"QUJD"}})");
+        EXPECT_EQ(harness_.calls(), Texts({R"(camMatchFaceByFileVideo(0, "/r.jpg", &0, "", )" + passed + ")",
+                                           R"(camMatchFaceByBase64Video(0, "QUJD", &0, "", )" + passed + ")"}))
+            << argument;
+    }
 }
 
 TEST_F(FaceCommands, ANegativeStatusWinsOverAWrittenScore) {

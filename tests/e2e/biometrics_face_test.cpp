@@ -1,6 +1,7 @@
 // Face matching end to end: still pictures on the built-in library's face engine, the
-// background match's push, and a quit while a background match runs.
+// background match's push, and a quit while a background or a live match runs.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -119,6 +120,40 @@ TEST(FaceServer, APictureMatchesItselfBetterThanAnotherOne) {
 
     EXPECT_EQ(result("camSetLivingBodyState", R"({"bOpen":1})"), "0");
     EXPECT_EQ(result("camUnInitFace", "{}"), "0");
+}
+
+// A live match the page asked to run for weeks runs five minutes at most; a quit meanwhile closes
+// the camera, which ends the match (its answer still goes out), and the service stops in order.
+TEST(FaceServer, ALiveMatchOfWeeksEndsWithItsCameraWhenTheServiceQuits) {
+    ServerProcess server(simulatedCamerasOf(""));
+    const uint16_t port = server.start();
+    ASSERT_NE(port, 0) << server.standardError();
+    WsTestClient page;
+    ASSERT_TRUE(page.connect(port));
+    const std::vector<uint8_t> anna = portraitJpeg(0);
+    const std::string annaPath = server.root().file("anna.jpg");
+    std::ofstream(annaPath, std::ios::binary).write(reinterpret_cast<const char*>(anna.data()), anna.size());
+    page.send(R"({"FuncName":"camInitFace"})");
+    page.send(R"({"FuncName":"camOpenDev","argument":{"devIndex":0,"subtype":0,"width":640,"height":480}})");
+    page.send(R"({"FuncName":"camMatchFaceByFileVideo","argument":{"filePath":")" + annaPath +
+              R"(","ldelayTime":2147483647}})");
+    const auto next = [&page](const std::string& name) -> std::optional<std::string> {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::optional<std::string> message = page.receive(1s);
+            if (message && message->find(name) != std::string::npos) return message;
+        }
+        return std::nullopt;
+    };
+    ASSERT_EQ(next("camOpenDev"), R"({"FuncName":"camOpenDev","result":"0"})");
+    std::this_thread::sleep_for(500ms);  // the match looks at the live picture
+
+    const auto asked = std::chrono::steady_clock::now();
+    kill(server.pid(), SIGTERM);
+    const std::string score = quotedResult(next("camMatchFaceByFileVideo"), "camMatchFaceByFileVideo");
+    EXPECT_GE(number(score), 0) << score;
+    EXPECT_EQ(server.waitForExit(), 0) << server.standardError();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 10s);
 }
 
 TEST(FaceServer, QuittingWhileBackgroundMatchesRunIsClean) {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "loopback_socket.h"
 
@@ -190,6 +191,10 @@ public:
 
     int fd() const { return fd_; }
 
+    // From now on takes at most this many bytes a second from the socket, as a page that reads
+    // steadily but not at loopback speed (0: as fast as they come).
+    void readAtMost(size_t bytesPerSecond) { readPace_ = bytesPerSecond; }
+
 private:
     // Reads what arrives before the deadline into buffer_; false on timeout, end or error.
     bool readMore(std::chrono::steady_clock::time_point deadline) {
@@ -205,6 +210,8 @@ private:
             return false;
         }
         buffer_.append(chunk, static_cast<size_t>(got));
+        if (readPace_ != 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(static_cast<size_t>(got) * 1000000 / readPace_));
         return true;
     }
 
@@ -237,6 +244,7 @@ private:
     std::string lastResponse_;
     bool ended_ = false;
     size_t skipped_ = 0;
+    size_t readPace_ = 0;
 };
 
 }  // namespace lenvaro::testing

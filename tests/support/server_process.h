@@ -52,6 +52,18 @@ struct ServerOptions {
     std::vector<std::string> launcher;
 };
 
+// A server of the build in `build` (its bin/lenvaro-server and lib/libpictavo.so; this build's
+// when empty) with the simulated cameras on, as benchmarks compare builds.
+inline ServerOptions simulatedCamerasOf(const std::string& build) {
+    ServerOptions options;
+    options.simulatorJson = R"({"cameras": {"real": false}})";
+    if (!build.empty()) {
+        options.executable = build + "/bin/lenvaro-server";
+        options.library = build + "/lib/libpictavo.so";
+    }
+    return options;
+}
+
 class ServerProcess {
 public:
     using Options = ServerOptions;
@@ -148,6 +160,8 @@ public:
         }
         return 0;
     }
+
+    pid_t pid() const { return pid_; }
 
     // Waits for the process to end by itself; its exit status, or -1 on timeout.
     int waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {

@@ -155,6 +155,30 @@ TEST(WindowsService, RepliesGoToThePageThatAskedWhileALongCommandRuns) {
     EXPECT_EQ(server.waitForExit(30s), 0);
 }
 
+// A quit while Pictavo.dll never returns from a call: the service ends within seconds all the
+// same, with the cameras closed, the library not released under the call, and status 3.
+TEST(WindowsService, AQuitLeavesBehindALibraryCallThatNeverReturns) {
+    SKIP_WITHOUT_WINDOWS_BUILD();
+    ServerProcess server(onWine());
+    const std::string script = server.root().file("script.json");
+    std::ofstream(script) << R"({"camGetDevCount": [{"outInts": [1], "delayMs": 600000}]})";
+    server.setEnvironment("PICTAVO_FAKE_SCRIPT", script);
+    const uint16_t port = server.start(60s);
+    ASSERT_NE(port, 0) << server.standardError();
+    WsTestClient page;
+    ASSERT_TRUE(page.connect(port));
+    page.send(R"({"FuncName":"camGetDevCount"})");
+    std::this_thread::sleep_for(500ms);
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(runBeside(server, {"--quit"}).status, 0);
+    EXPECT_EQ(server.waitForExit(30s), 3) << server.standardError();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 15s);
+    const std::vector<std::string> calls = readLines(server.fakeLog());
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()), (std::vector<std::string>{"camCloseDev(0)", "camCloseDev(1)"}));
+    EXPECT_NE(server.standardError().find("camGetDevCount"), std::string::npos) << server.standardError();
+}
+
 // A port that cannot be bound ends the service with status 1, the cameras closed and the
 // library released on that way out too.
 TEST(WindowsHost, APortThatCannotBeBoundReleasesTheLibrary) {

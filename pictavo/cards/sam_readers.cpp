@@ -141,8 +141,11 @@ void SamReaders::lookAtUsb() {
 }
 
 std::unique_ptr<SamReaders> makeSamReaders(const IdReaderSettings& settings) {
+    // PICTAVO_USB=off keeps the computer's USB readers out (tests that must not meet them).
+    const char* usb = std::getenv("PICTAVO_USB");
+    const bool usbOff = usb != nullptr && std::string(usb) == "off";
     return std::make_unique<SamReaders>(settings.serialPorts,
-                                        settings.usb ? makeLibusbSamBus() : nullptr,
+                                        settings.usb && !usbOff ? makeLibusbSamBus() : nullptr,
                                         openSerialSamLink);
 }
 

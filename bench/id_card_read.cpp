@@ -104,5 +104,9 @@ int main() {
     pty.module().setSilent(true);
     printTimes("service: a module that stopped answering",
                timed(3, [&] { return read("idcardrfidReadIDCard").find("||||||||") != std::string::npos; }));
+    pty.module().setSilent(false);
+    pty.module().setSilentOnReads(true);
+    printTimes("service: a module that stops answering when asked to read",
+               timed(3, [&] { return read("idcardrfidReadIDCard").find("||||||||") != std::string::npos; }));
     return 0;
 }

@@ -80,6 +80,8 @@ class SamModuleEmulator {
     }
     // Misbehaviour.
     void setSilent(bool silent) { set(silent_, silent); }
+    // Answers find and select, and nothing once asked to read.
+    void setSilentOnReads(bool silent) { set(silentOnReads_, silent); }
     void setNoiseBeforeReplies(bool noise) { set(noise_, noise); }
     void setPieceSize(size_t bytes) { set(pieceSize_, bytes); }
     void damageNextReplies(int count) { set(damageLeft_, count); }
@@ -101,7 +103,7 @@ class SamModuleEmulator {
     Bytes reply(const Bytes& request) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++requests_[request[0] << 8 | request[1]];
-        if (silent_) return {};
+        if (silent_ || (silentOnReads_ && request[0] == 0x30)) return {};
         Bytes frame = pictavo::samFrame(answer(request[0], request[1]));
         if (damageLeft_ > 0) {
             --damageLeft_;
@@ -173,6 +175,7 @@ class SamModuleEmulator {
     std::optional<EmulatedCard> card_;
     bool readLatch_ = false;
     bool silent_ = false;
+    bool silentOnReads_ = false;
     bool noise_ = false;
     size_t pieceSize_ = 0;
     int damageLeft_ = 0;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fuzz_input.h"
+#include "pictavo/cards/card_settings.h"
 #include "pictavo/cards/id_card_text.h"
 #include "pictavo/cards/sam_frames.h"
 #include "pictavo/cards/sam_module.h"

@@ -139,8 +139,6 @@ class SamModuleEmulator {
         switch (command << 8 | parameter) {
             case 0x10FF:
             case 0x11FF: return {0, 0, 0x90};
-            case 0x12FF: return Bytes{0, 0, 0x90, 0x05, 0x00, 0x01, 0x02, 0x20, 0x24, 0x01, 0x01,
-                                      0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
             case 0x2001: return card ? Bytes{0, 0, 0x9F, 0, 0, 0, 0} : Bytes{0, 0, 0x80};
             case 0x2002: return card ? Bytes{0, 0, 0x90, 0, 0, 0, 0, 0, 0, 0, 0} : Bytes{0, 0, 0x81};
             case 0x3001:

@@ -79,25 +79,6 @@ TEST(SamFrames, ParserTakesPiecesSkipsNoiseAndRejectsDamage) {
     EXPECT_TRUE(parser.sawDamage());
 }
 
-TEST(SamFrames, ModuleAnswersMapToStatuses) {
-    const struct {
-        uint8_t sw3;
-        SamAnswer answer;
-        int status;
-    } cases[] = {
-        {0x90, SamAnswer::kDone, kOk},          {0x9F, SamAnswer::kCardFound, kOk},
-        {0x80, SamAnswer::kNoCard, kFailed},    {0x81, SamAnswer::kSelectFailed, kFailed},
-        {0x41, SamAnswer::kReadFailed, kFailed}, {0x91, SamAnswer::kNothingThere, kOk},
-        {0x10, SamAnswer::kDamagedFrame, kFailed}, {0x11, SamAnswer::kDamagedFrame, kFailed},
-        {0x21, SamAnswer::kUnknownCommand, kNotSupported}, {0x60, SamAnswer::kModuleFault, kFailed},
-        {0x47, SamAnswer::kModuleFault, kFailed}, {0x55, SamAnswer::kUnexpected, kFailed},
-    };
-    for (const auto& test : cases) {
-        EXPECT_EQ(samAnswerOf(test.sw3), test.answer) << int(test.sw3);
-        EXPECT_EQ(samStatusOf(samAnswerOf(test.sw3)), test.status) << int(test.sw3);
-    }
-}
-
 samtest::CardText textOf(std::initializer_list<std::tuple<size_t, size_t, std::u16string>> parts) {
     samtest::CardText text = samtest::blankText();
     for (const auto& [offset, bytes, value] : parts) samtest::putUcs2(text, offset, bytes, value);

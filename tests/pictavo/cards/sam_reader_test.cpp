@@ -166,11 +166,16 @@ TEST(SamIdCardReader, ARealReaderAnswersAloneWhileAttachedAndNeverWithAnEarlierC
     pictavo_test::TempDir scratch;
     const std::string photo = scratch.file("head.bmp");
     PtySamModule pty;
-    pty.module().putCard(cardOf(u"甲"));
+    EmulatedCard moved = cardOf(u"甲");
+    moved.additionalAddress = {0xB0, 0x65, 0x40, 0x57};  // 新址, the address endorsed since
+    pty.module().putCard(moved);
     SamIdCardReader reader = readerOn(pty.path(), nullptr, {PICTAVO_TEST_PHOTO_DECODER, 602, false});
     IdCardRecord record{};
     ASSERT_EQ(reader.readIdCard(record, photo), kOk);
     EXPECT_EQ(nameIn(record), u"甲");
+    // The additional address in the library's own part of the record.
+    EXPECT_EQ(std::vector<uint8_t>(record.begin() + 476, record.begin() + 482),
+              (std::vector<uint8_t>{0xB0, 0x65, 0x40, 0x57, 0, 0}));
     // The stand-in decoder's pattern, upright: top left B 0 G 0, bottom right B 202 G 250, and
     // R the first byte of the card's encoded photo. Bitmap rows run bottom first, 308 bytes.
     const std::vector<uint8_t> bitmap = fileBytes(photo);

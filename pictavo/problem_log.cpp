@@ -5,7 +5,7 @@
 #include <mutex>
 #include <set>
 
-#include "host/daily_log.h"
+#include "common/daily_log.h"
 #include "pictavo/recognition/locale_text.h"
 
 namespace pictavo {

@@ -1,5 +1,5 @@
 // Troubles of the library that a user should be able to find: told on standard error and in the
-// service's day's log (host/daily_log.h, linked into this library), in its folder and line
+// service's day's log (common/daily_log.h, linked into this library), in its folder and line
 // format. Never with card data or other personal data in them.
 #pragma once
 

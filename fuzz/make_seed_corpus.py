@@ -52,3 +52,35 @@ write("base64", "decode-lines", bytes([1]) + struct.pack("<H", 200) +
       b"QUJD\r\nREVG\r\n=\r\nR0g=ab*c")
 write("base64", "decode-short", bytes([1]) + struct.pack("<H", 3) + b"QUJDREVG")
 write("base64", "replace", bytes([2, 5]) + b"aXbXc" + bytes([1]) + b"X" + bytes([2]) + b"XX")
+
+# id_card_reader_fuzzer: mode byte (0 frames in short pieces, 1 a card read over a line whose
+# pieces are a length byte and a byte that adds 256 times itself modulo 4, then that many
+# bytes, 2 a card's text).
+def sam_frame(body):
+    length = len(body) + 1
+    head = bytes([length >> 8, length & 0xFF]) + body
+    check = 0
+    for b in head:
+        check ^= b
+    return b"\xaa\xaa\xaa\x96\x69" + head + bytes([check])
+
+
+def ucs2(text, width):
+    data = text.encode("utf-16-le")
+    return (data + b" \x00" * width)[:width]
+
+
+resident = (ucs2("张三", 30) + ucs2("1", 2) + ucs2("01", 4) + ucs2("19900307", 16) +
+            ucs2("北京市东城区示例街1号", 70) + ucs2("110101199003071233", 36) +
+            ucs2("北京市公安局东城分局", 30) + ucs2("20200101", 16) + ucs2("长期", 16) +
+            ucs2("", 36))
+base = sam_frame(b"\x00\x00\x90\x01\x00\x04\x00\x02\x00" + resident + bytes(1024) + bytes(512))
+replies = [sam_frame(b"\x00\x00\x9f\x00\x00\x00\x00"), sam_frame(b"\x00\x00\x90" + bytes(8)), base,
+           sam_frame(b"\x00\x00\x91")]
+line = b"".join(bytes([len(r[at:at + 200]), 0]) + r[at:at + 200]
+               for r in replies for at in range(0, len(r), 200))
+write("id_card_reader", "read-whole", bytes([1]) + line)
+write("id_card_reader", "frames", bytes([0]) + b"".join(bytes([len(r[:255])]) + r[:255] for r in replies))
+write("id_card_reader", "no-card", bytes([1, 11, 0]) + sam_frame(b"\x00\x00\x80"))
+write("id_card_reader", "text-resident", bytes([2]) + resident)
+write("id_card_reader", "text-foreign", bytes([2]) + resident[:248] + ucs2("I", 2) + bytes(6))

@@ -1,12 +1,9 @@
 // Building the library's one object.
 #include "pictavo/library.h"
 
-#include <iostream>
-
-#include "common/daily_log.h"
 #include "pictavo/biometrics/pixel_face_engine.h"
 #include "pictavo/imaging/document_tools.h"
-#include "pictavo/recognition/locale_text.h"
+#include "pictavo/problem_log.h"
 #include "pictavo/recognition/recognition_engines.h"
 #include "pictavo/status.h"
 #include "pictavo/upload/curl_uploader.h"
@@ -28,15 +25,11 @@ Engines createEngines(const Config& config) {
 
 namespace {
 
-// A configuration that cannot be used is told where the service's own troubles go: on standard
-// error and in the day's log, in its folder and line format (common/daily_log.h, linked into this
-// library), so that devices missing for that reason are never a mystery.
+// A configuration that cannot be used is told where the service's own troubles go, so that
+// devices missing for that reason are never a mystery.
 void reportConfigProblem(const ConfigResult& loaded) {
     const std::string problem = configProblem(loaded);
-    if (problem.empty()) return;
-    std::cerr << problem << std::endl;
-    lenvaro::DailyLog log(lenvaro::dailyLogFolder(), interfaceCodePage());
-    log.writeLine(problem.c_str());
+    if (!problem.empty()) reportProblem(problem);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #ifdef PICTAVO_WITH_PCSC
 #include "pictavo/cards/pcsc_card_access.h"
 #endif
+#include "pictavo/cards/sam_id_card_reader.h"
 #include "pictavo/cards/simulated_card_reader.h"
 #include "pictavo/cards/simulated_ic_card_reader.h"
 #include "pictavo/signpad/simulated_sign_pad.h"
@@ -58,6 +59,14 @@ Devices findDevices(const Config& config) {
             putSmartCardReadersInFront(cards.terminal, devices.cardReader, devices.icCardReader);
         }
 #endif
+        // ID card readers (security modules on serial ports and USB) answer for the ID card
+        // once one is attached; they are looked for at every read.
+        const IdReaderSettings& idReader = cards.idReader;
+        if (usable && (idReader.usb || !idReader.serialPorts.empty())) {
+            devices.cardReader = std::make_unique<SamIdCardReader>(
+                makeSamReaders(idReader), idReader.photoDecoder,
+                orNone<NoCardReader>(std::move(devices.cardReader)));
+        }
         // Magnetic stripe readers (USB keyboards) answer for the magnetic card once one is
         // attached; they are watched from now on, so a swipe is never typed into a window.
         if (usable && !cards.magStripe.readers.empty()) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "pictavo/file_ops.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -200,6 +201,17 @@ CardImage drawCardBack(const std::vector<size_t>& fieldLengths, CardImageColours
     drawTextBar(card, 560, 440, lengthAt(fieldLengths, 8), 240);
     applyColours(card, colours);
     return card;
+}
+
+int writeIdCardFaces(const CardImage& photo, const std::array<std::u16string, 9>& fields,
+                     CardImageColours colours, const std::string& frontPath,
+                     const std::string& backPath) {
+    std::vector<size_t> lengths;
+    for (const std::u16string& field : fields) lengths.push_back(field.size());
+    const int status =
+        writePrivateFile(frontPath, encodeCardBitmap(drawCardFront(photo, lengths, colours)));
+    if (status != kOk) return status;
+    return writePrivateFile(backPath, encodeCardBitmap(drawCardBack(lengths, colours)));
 }
 
 }  // namespace pictavo

@@ -2,6 +2,7 @@
 // card's two faces, drawn in memory and written as 24-bit bitmap files.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,5 +36,11 @@ CardImage drawHolderPhoto(uint32_t seed);
 CardImage drawCardFront(const CardImage& photo, const std::vector<size_t>& fieldLengths,
                         CardImageColours colours);
 CardImage drawCardBack(const std::vector<size_t>& fieldLengths, CardImageColours colours);
+
+// Both faces of an ID card with these nine fields drawn and written as private bitmap files
+// (readable by the user alone). A Status: kOk, or kFileError when a file cannot be written.
+int writeIdCardFaces(const CardImage& photo, const std::array<std::u16string, 9>& fields,
+                     CardImageColours colours, const std::string& frontPath,
+                     const std::string& backPath);
 
 }  // namespace pictavo

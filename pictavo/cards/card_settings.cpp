@@ -316,7 +316,7 @@ std::string readCardSettings(const Json::Value& section, const std::string& base
     CardSettings read = sampleCards();
     Error error = unknownKeys(
         section, {"simulated", "pcsc", "terminal", "idCard", "socialCard", "bankCard", "magCard",
-                  "icCard", "magStripe"});
+                  "icCard", "magStripe", "idReader"});
     if (error.empty()) error = readBool(section, "simulated", read.simulated);
     if (error.empty()) error = readBool(section, "pcsc", read.pcsc);
     const auto part = [&](const char* key, auto reader) {
@@ -331,6 +331,9 @@ std::string readCardSettings(const Json::Value& section, const std::string& base
     part("icCard", [&](const Json::Value& v) { return readIcCard(v, read.icCard); });
     part("terminal", [&](const Json::Value& v) { return readTerminal(v, read.terminal); });
     part("magStripe", [&](const Json::Value& v) { return readMagStripeSettings(v, read.magStripe); });
+    part("idReader", [&](const Json::Value& v) {
+        return readIdReaderSettings(v, baseDirectory, read.idReader);
+    });
     if (!error.empty()) return "\"cards\": " + error;
     settings = std::move(read);
     return "";

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "pictavo/cards/id_reader_settings.h"
 #include "pictavo/cards/mag_stripe_settings.h"
 
 namespace pictavo {
@@ -81,6 +82,8 @@ struct CardSettings {
     IcCardSettings icCard;
     // The real stripe readers, in front of the simulated magnetic card.
     MagStripeSettings magStripe;
+    // The real ID card readers, in front of the simulated ID card.
+    IdReaderSettings idReader;
 };
 
 // The widths of the ID card's nine and the social-security card's six fields in UTF-16 units.

@@ -55,11 +55,6 @@ int readBitmapFile(const std::string& path, std::vector<uint8_t>& bytes) {
     return kOk;
 }
 
-std::vector<size_t> fieldLengths(const IdCardSettings& card) {
-    std::vector<size_t> lengths;
-    for (const std::u16string& field : card.fields) lengths.push_back(field.size());
-    return lengths;
-}
 
 }  // namespace
 
@@ -115,15 +110,8 @@ int SimulatedCardReader::saveIdCardImages(int type, const std::string& frontPath
     if (frontPath.empty() || backPath.empty() || type < 0 || type > 2) return kInvalidArgument;
     const IdCardSettings& card = cards_.idCard;
     if (!card.present) return kFailed;
-    const auto colours = static_cast<CardImageColours>(type);
-    const std::vector<size_t> lengths = fieldLengths(card);
-    const CardImage photo = drawHolderPhoto(seedOf(card.fields[5]));
-    if (const int status =
-            writePrivateFile(frontPath, encodeCardBitmap(drawCardFront(photo, lengths, colours)));
-        status != kOk) {
-        return status;
-    }
-    return writePrivateFile(backPath, encodeCardBitmap(drawCardBack(lengths, colours)));
+    return writeIdCardFaces(drawHolderPhoto(seedOf(card.fields[5])), card.fields,
+                            static_cast<CardImageColours>(type), frontPath, backPath);
 }
 
 int SimulatedCardReader::readIdFingerprint(int index, IdFingerprintMessage& message, int& status) {

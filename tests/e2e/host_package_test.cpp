@@ -93,6 +93,11 @@ TEST(HostInstall, TheDebianPackageInstallsIntoARootWithItsUnitFilesAndDependenci
     EXPECT_TRUE(hasLine(unit, "Restart=on-failure")) << unit;
     const std::string entry = readWholeFile(root + "/etc/xdg/autostart/lenvaro-server.desktop");
     EXPECT_TRUE(hasLine(entry, "Exec=/opt/lenvaro-server/bin/lenvaro-server")) << entry;
+    // USB ID card readers are the user's at the seat; libusb comes with the package.
+    const std::string rule = readWholeFile(root + "/usr/lib/udev/rules.d/60-lenvaro-id-card-reader.rules");
+    EXPECT_NE(rule.find(R"(ATTR{idVendor}=="0400", ATTR{idProduct}=="c35a", TAG+="uaccess")"),
+              std::string::npos) << rule;
+    EXPECT_NE(fields.output.find("libusb-1.0-0"), std::string::npos) << fields.output;
     // The copies meant for a prefix install stay out of the package.
     EXPECT_NE(access((home + "/lib/systemd").c_str(), F_OK), 0);
     EXPECT_NE(access((home + "/etc").c_str(), F_OK), 0);

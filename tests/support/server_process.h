@@ -132,6 +132,8 @@ public:
             // Nor the computer's smart card readers: the PC/SC client looks for a pcscd socket
             // that is not there (a test with a pcscd of its own names its socket).
             setenv("PCSCLITE_CSOCK_NAME", root_.file("no-pcscd/pcscd.comm").c_str(), 1);
+            // Nor its USB ID card readers.
+            setenv("PICTAVO_USB", "off", 1);
             unsetenv("LD_LIBRARY_PATH");
             if (options_.umask) ::umask(*options_.umask);
             // Relative paths the service is given land in its private folder, wherever the

@@ -22,6 +22,8 @@ constexpr int kAnchors = 5;
 constexpr double kAnchorSizes[kAnchors][2] = {
     {1.603231, 2.094468}, {6.041143, 7.080126}, {2.882459, 3.518061},
     {4.266906, 5.178857}, {9.041765, 10.66308}};
+// A face seen by the detector at fewer pixels than this is looked at again, closer (refined()).
+constexpr double kSmallFace = 45;
 // Overlapping detections of one face: the less certain one goes.
 constexpr double kOverlapLimit = 0.4;
 // Where the recognizer expects the face in its square (see alignedRegion).
@@ -239,7 +241,7 @@ std::vector<FoundFace> FaceModel::findFacesLocked(const cv::Mat& rgb, bool large
         const cv::Point shift = view.window.tl() - cv::Point(view.margin, view.margin);
         for (const Detection& detection : detections) {
             FoundFace face;
-            describe(picture, detection, face);
+            describe(picture, refined(picture, detection), face);
             if (face.aligned.empty()) continue;
             face.box += cv::Point2d(shift);
             face.aligned += shift;
@@ -250,6 +252,32 @@ std::vector<FoundFace> FaceModel::findFacesLocked(const cv::Mat& rgb, bool large
         if (!faces.empty()) return faces;
     }
     return faces;
+}
+
+// A face the detector saw at less than kSmallFace of its pixels is placed only roughly, and the
+// landmarks and the descriptor suffer from a rough box: it looks again at a window three times the
+// face's size around it, where the face is large, and keeps the box that covers the first best.
+// (Faces of the package's own pictures are larger and placed as the package places them.)
+FaceModel::Detection FaceModel::refined(const cv::Mat& rgb, const Detection& detection) {
+    const double seen = detection.box.width * kDetectorSize / std::max(rgb.cols, rgb.rows);
+    if (seen >= kSmallFace) return detection;
+    const double side = 3 * std::max(detection.box.width, detection.box.height);
+    const cv::Point2d centre = (detection.box.tl() + detection.box.br()) / 2;
+    const cv::Rect window = cv::Rect(cv::Point(centre - cv::Point2d(side, side) / 2),
+                                     cv::Size(static_cast<int>(side), static_cast<int>(side))) &
+                            cv::Rect(0, 0, rgb.cols, rgb.rows);
+    if (window.width < 8 || window.height < 8) return detection;
+    Detection best = detection;
+    double bestOverlap = 0.3;  // a box elsewhere in the window is another face
+    for (Detection closer : detect(rgb(window))) {
+        closer.box += cv::Point2d(window.tl());
+        const double shared = overlap(closer.box, detection.box);
+        if (shared > bestOverlap) {
+            best = closer;
+            bestOverlap = shared;
+        }
+    }
+    return best;
 }
 
 // The detector divides the square input into a grid of cells; each cell proposes kAnchors boxes

@@ -62,6 +62,7 @@ class FaceModel {
     FaceModel() = default;
     std::vector<FoundFace> findFacesLocked(const cv::Mat& rgb, bool largestOnly);
     std::vector<Detection> detect(const cv::Mat& rgb);
+    Detection refined(const cv::Mat& rgb, const Detection& detection);
     void describe(const cv::Mat& rgb, const Detection& detection, FoundFace& face);
 
     std::mutex mutex_;  // cv::dnn::Net is not reentrant

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <sys/stat.h>
 
 namespace pictavo {

@@ -12,9 +12,6 @@
 #include "../temp_dir.h"
 #include "files/base64.h"
 #include "files/jpeg_codec.h"
-#include <json/json.h>
-
-#include "pictavo/biometrics/face_settings.h"
 #include "pictavo/biometrics/model_face_engine.h"
 #include "pictavo/status.h"
 
@@ -44,6 +41,13 @@ cv::Mat decodedText(const std::string& text) {
     Picture picture;
     EXPECT_EQ(facePictureOfText(text, picture), kOk);
     return cv::Mat(picture.height, picture.width, CV_8UC3, picture.pixels.data()).clone();
+}
+
+cv::Mat turned(const cv::Mat& m, double degrees) {
+    cv::Mat out;
+    cv::warpAffine(m, out, cv::getRotationMatrix2D(cv::Point2f(m.cols / 2.f, m.rows / 2.f), degrees, 1),
+                   m.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    return out;
 }
 
 // A head-and-shoulders picture around a face the model found, as a camera or a card holds one.
@@ -103,18 +107,8 @@ TEST_F(ModelFaceEngineTest, OnePersonStaysThePersonWhenThePictureChanges) {
              return frame;
          }, 80},
         // The square the descriptor comes from is not turned back (as the package has it).
-        {"turned 10 degrees", [](const cv::Mat& m) {
-             cv::Mat out;
-             cv::warpAffine(m, out, cv::getRotationMatrix2D(cv::Point2f(m.cols / 2.f, m.rows / 2.f), 10, 1),
-                            m.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-             return out;
-         }, 80},
-        {"turned -15 degrees", [](const cv::Mat& m) {
-             cv::Mat out;
-             cv::warpAffine(m, out, cv::getRotationMatrix2D(cv::Point2f(m.cols / 2.f, m.rows / 2.f), -15, 1),
-                            m.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-             return out;
-         }, 80},
+        {"turned 10 degrees", [](const cv::Mat& m) { return turned(m, 10); }, 80},
+        {"turned -15 degrees", [](const cv::Mat& m) { return turned(m, -15); }, 80},
     };
     // Faces of three people in three pictures: by the package's sample number and the face's
     // place among those the model finds.
@@ -229,33 +223,6 @@ TEST_F(ModelFaceEngineTest, ALiveMatchPassesOverFramesWithoutAFaceAndStopsWhenSu
     score = -77;
     EXPECT_EQ(nobody.matchImageWithCamera(0, jpegText(person), 300, score), kNoFace);
     EXPECT_EQ(score, -77);
-}
-
-TEST(FaceSettings, TheFacesSectionChoosesTheEngineAndTheModel) {
-    const struct {
-        const char* json;
-        const char* error;  // "" when accepted
-        FaceSettings::Engine engine;
-        const char* models;
-    } cases[] = {
-        {R"({})", "", FaceSettings::Engine::kAutomatic, ""},
-        {R"({"engine": "pixels"})", "", FaceSettings::Engine::kPixels, ""},
-        {R"({"engine": "model", "models": "faces"})", "", FaceSettings::Engine::kModel, "/etc/lenvaro/faces"},
-        {R"({"models": "/opt/faces"})", "", FaceSettings::Engine::kAutomatic, "/opt/faces"},
-        {R"({"engine": "dlib"})", "\"engine\" is neither \"model\" nor \"pixels\"", {}, ""},
-        {R"({"models": 3})", "\"models\" is not a folder", {}, ""},
-        {R"({"threshold": 0.6})", "unknown key \"threshold\"", {}, ""},
-        {R"([])", "is not an object", {}, ""},
-    };
-    for (const auto& c : cases) {
-        Json::Value section;
-        ASSERT_TRUE(Json::Reader().parse(c.json, section)) << c.json;
-        FaceSettings settings;
-        EXPECT_EQ(readFaceSettings(section, "/etc/lenvaro", settings), c.error) << c.json;
-        if (*c.error != '\0') continue;
-        EXPECT_EQ(settings.engine, c.engine) << c.json;
-        EXPECT_EQ(settings.models, c.models) << c.json;
-    }
 }
 
 }  // namespace

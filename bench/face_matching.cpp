@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/biometrics/model_face_engine.h"
 #include "pictavo/status.h"
 #include "process_cpu.h"

@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 
+#include "pictavo/biometrics/face_settings.h"
 #include "pictavo/biometrics/fingerprint_settings.h"
 #include "pictavo/cards/card_settings.h"
 
@@ -95,6 +96,11 @@ std::string checkDocument(const Json::Value& document) {
         FingerprintSettings ignored;
         const std::string error = readFingerprintSettings(document["fingerprint"], ignored);
         if (!error.empty()) return "\"fingerprint\": " + error;
+    }
+    if (document.isMember("faces")) {
+        FaceSettings ignored;
+        const std::string error = readFaceSettings(document["faces"], "", ignored);
+        if (!error.empty()) return "\"faces\": " + error;
     }
     return "";
 }

@@ -1,6 +1,11 @@
 // Building the library's one object.
 #include "pictavo/library.h"
 
+#include <iostream>
+
+#include "common/daily_log.h"
+#include "pictavo/biometrics/face_settings.h"
+#include "pictavo/biometrics/model_face_engine.h"
 #include "pictavo/biometrics/pixel_face_engine.h"
 #include "pictavo/imaging/document_tools.h"
 #include "pictavo/problem_log.h"
@@ -19,8 +24,44 @@ Engines createEngines(const Config& config) {
         engines.uploader = std::make_unique<CurlUploader>(config.uploadSettings());
     }
     if (config.familyEnabled("recognition")) addRecognitionEngines(config, engines);
-    if (config.familyEnabled("biometrics")) engines.face = std::make_unique<PixelFaceEngine>();
+    if (config.familyEnabled("biometrics")) engines.face = createFaceEngine(config);
     return engines;
+}
+
+namespace {
+
+// Said on standard error at every camInitFace; a face engine that does not compare faces, or
+// cannot, also goes to the day's log.
+void announceFaceEngine(const std::string& line, bool problem) {
+    std::cerr << "pictavo: " << line << std::endl;
+    if (!problem) return;
+    lenvaro::DailyLog log(lenvaro::dailyLogFolder(), interfaceCodePage());
+    log.writeLine(("pictavo: " + line).c_str());
+}
+
+}  // namespace
+
+std::unique_ptr<FaceEngine> createFaceEngine(const Config& config) {
+    FaceSettings settings;
+    if (config.document.isObject() && config.document.isMember("faces") &&
+        !readFaceSettings(config.document["faces"], config.directory, settings).empty()) {
+        settings = FaceSettings{};
+    }
+    const std::string models =
+        settings.models.empty() ? defaultFaceModelDirectory(executableDirectory()) : settings.models;
+    using Engine = FaceSettings::Engine;
+    if (settings.engine == Engine::kModel ||
+        (settings.engine == Engine::kAutomatic && FaceModel::installedIn(models))) {
+        return std::make_unique<ModelFaceEngine>(models, latestCameraFrame, announceFaceEngine);
+    }
+    const std::string line =
+        settings.engine == Engine::kPixels
+            ? "face engine: pictures compared by their pixels, as configured (not faces)"
+            : "face engine: pictures compared by their pixels, not faces: no face model in " +
+                  models + " (scripts/setup installs it)";
+    return std::make_unique<PixelFaceEngine>(latestCameraFrame, [line] {
+        announceFaceEngine(line, true);
+    });
 }
 
 namespace {

@@ -27,6 +27,9 @@ struct Engines {
 
 // The engines of every family the configuration enables.
 Engines createEngines(const Config& config);
+// The face engine the "faces" section asks for: the face model when it is installed (or asked
+// for), else the pixel engine.
+std::unique_ptr<FaceEngine> createFaceEngine(const Config& config);
 
 // Thread-safe: fixed after construction, and every part it hands out guards its own state.
 class Library {

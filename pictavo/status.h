@@ -20,5 +20,7 @@ inline constexpr int kFileError = -5;
 // An unexpected fault inside the library (an exception, including running out of memory) that
 // was stopped at the C boundary.
 inline constexpr int kInternalError = -6;
+// A face engine found no face in a picture it was given to compare.
+inline constexpr int kNoFace = -7;
 
 }  // namespace pictavo

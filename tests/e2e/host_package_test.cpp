@@ -76,7 +76,8 @@ TEST(HostInstall, TheDebianPackageInstallsIntoARootWithItsUnitFilesAndDependenci
     const CommandRun fields = runCommand("dpkg-deb", {"--field", package, "Package", "Depends"});
     ASSERT_EQ(fields.status, 0) << fields.errors;
     EXPECT_NE(fields.output.find("Package: lenvaro-server"), std::string::npos) << fields.output;
-    for (const char* dependency : {"libjsoncpp", "libtinyxml", "libboost-system", "libjpeg", "libc6"}) {
+    for (const char* dependency :
+         {"libjsoncpp", "libtinyxml", "libboost-system", "libjpeg", "libc6", "libopencv-dnn"}) {
         EXPECT_NE(fields.output.find(dependency), std::string::npos) << dependency << " in " << fields.output;
     }
 
@@ -87,6 +88,10 @@ TEST(HostInstall, TheDebianPackageInstallsIntoARootWithItsUnitFilesAndDependenci
     EXPECT_TRUE(isExecutableFile(home + "/bin/lenvaro-server"));
     EXPECT_EQ(access((home + "/lib/libpictavo.so").c_str(), R_OK), 0);
     EXPECT_EQ(access((home + "/cfg/exeCfg.xml").c_str(), R_OK), 0);
+    // The face model scripts/setup converted, where the library looks for it.
+    for (const char* file : {"face_detector.onnx", "face_landmarks.onnx", "face_recognition.onnx"}) {
+        EXPECT_EQ(access((home + "/share/lenvaro-server/models/face/" + file).c_str(), R_OK), 0) << file;
+    }
 
     const std::string unit = readWholeFile(root + "/usr/lib/systemd/user/lenvaro-server.service");
     EXPECT_TRUE(hasLine(unit, "ExecStart=/opt/lenvaro-server/bin/lenvaro-server")) << unit;

@@ -1,0 +1,16 @@
+# Copies the converted face model (FILES in SOURCE) to DESTINATION when it is there, and leaves
+# DESTINATION empty otherwise, so that an installation never carries a partial model.
+file(MAKE_DIRECTORY ${DESTINATION})
+set(complete TRUE)
+foreach(name IN LISTS FILES)
+  if(NOT EXISTS ${SOURCE}/${name})
+    set(complete FALSE)
+  endif()
+endforeach()
+foreach(name IN LISTS FILES)
+  if(complete)
+    file(COPY ${SOURCE}/${name} DESTINATION ${DESTINATION})
+  else()
+    file(REMOVE ${DESTINATION}/${name})
+  endif()
+endforeach()

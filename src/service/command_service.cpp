@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "biometrics/face_match_worker.h"
-#include "capture/pictavo.h"
+#include "pictavo.h"
 #include "service/reply.h"
 
 namespace lenvaro {

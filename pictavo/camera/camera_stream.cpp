@@ -5,6 +5,7 @@
 
 #include "pictavo/camera/audio_devices.h"
 #include "pictavo/camera/capture_pipeline.h"
+#include "pictavo/camera/image_ops.h"
 #include "pictavo/file_ops.h"
 #include "pictavo/status.h"
 
@@ -181,7 +182,10 @@ int CameraStream::latestFrame(Frame& frame, std::chrono::milliseconds wait) cons
 
 int CameraStream::applyOption(const ImageOption& option) {
     std::lock_guard<std::mutex> lock(settingsMutex_);
-    return applyImageOption(settings_, option);
+    const int status = applyImageOption(settings_, option);
+    // The first capture that looks for documents then costs no more than the others.
+    if (settings_.autoCrop != kAutoCropOff || settings_.fillBorder) prepareDocumentSearch();
+    return status;
 }
 
 CaptureSettings CameraStream::settings() const {

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
+#include <mutex>
 
 #include <opencv2/imgproc.hpp>
 
@@ -14,7 +16,7 @@ namespace {
 // Documents are looked for on a copy of the picture at most this many pixels on its longer side:
 // enough for a card on a desk, and fast. Outlines found there are then put on the edges of the
 // full picture.
-constexpr int kWorkSide = 640;
+constexpr int kWorkSide = 400;
 // How different (Lab, 8-bit units) what lies inside an outline must be from what lies outside,
 // on its weakest side, and the share of places along every side where the colour changes most
 // right on the outline: together they tell a document's border from an outline cut across a
@@ -120,8 +122,11 @@ Side sideOf(const std::array<cv::Point2f, 4>& q, size_t index) {
 // along `outward` (within `reach` pixels either way), nearer offsets counting more (a pattern
 // beside a document is no edge of it). Each place is five pixels along the side, averaged.
 // False when nothing changes there or the profile leaves the picture.
+// With `towards` (a unit colour step, outside minus inside), only changes that way count, by
+// their size that way: a document's edge changes from its own colour to the desk's, while text
+// and patterns near it change every way.
 bool strongestChange(const cv::Mat& picture, const Side& side, cv::Point2f centre, float reach,
-                     float& offset) {
+                     float& offset, const cv::Vec3f* towards = nullptr) {
     constexpr int kMaxSteps = 255;
     const int steps = std::min(kMaxSteps, static_cast<int>(reach * 2));
     float profile[3 * (kMaxSteps + 1)];
@@ -146,7 +151,15 @@ bool strongestChange(const cv::Mat& picture, const Side& side, cv::Point2f centr
     float strongest = 0;
     for (int s = 1; s < steps; ++s) {
         float change = 0;
-        for (int c = 0; c < 3; ++c) change += std::abs(profile[3 * (s + 1) + c] - profile[3 * (s - 1) + c]);
+        if (towards != nullptr) {
+            for (int c = 0; c < 3; ++c)
+                change += (profile[3 * (s + 1) + c] - profile[3 * (s - 1) + c]) * (*towards)[c];
+            // As large as the sum over the channels for a step of grey.
+            change *= std::sqrt(3.f);
+        } else {
+            for (int c = 0; c < 3; ++c)
+                change += std::abs(profile[3 * (s + 1) + c] - profile[3 * (s - 1) + c]);
+        }
         change *= 1.f - 0.5f * std::abs(static_cast<float>(s) - reach) / reach;
         if (change > strongest) {
             strongest = change;
@@ -229,14 +242,16 @@ double alignment(const cv::Mat& picture, const std::array<cv::Point2f, 4>& q) {
 // The line the side's edge really follows: the strongest change across it at many places
 // (away from the corners, where the next side's edge interferes), a line fitted through them.
 // False when the places do not agree on a line along the side.
-bool fitSide(const cv::Mat& picture, const Side& side, float reach, cv::Vec4f& line) {
+bool fitSide(const cv::Mat& picture, const Side& side, float reach, cv::Vec4f& line,
+             const cv::Vec3f* towards = nullptr) {
     std::vector<cv::Point2f> found;
-    const int places = std::clamp(static_cast<int>(side.length / 6), 12, 200);
+    const int places = std::clamp(static_cast<int>(side.length / 6), 12, 60);
     for (int i = 1; i < places; ++i) {
         const float t = 0.06f + 0.88f * static_cast<float>(i) / static_cast<float>(places);
         const cv::Point2f p = side.a + (side.b - side.a) * t;
         float offset = 0;
-        if (strongestChange(picture, side, p, reach, offset)) found.push_back(p + side.outward * offset);
+        if (strongestChange(picture, side, p, reach, offset, towards))
+            found.push_back(p + side.outward * offset);
     }
     if (found.size() < 6) return false;
     cv::fitLine(found, line, cv::DIST_HUBER, 0, 0.01, 0.01);
@@ -257,12 +272,13 @@ bool intersect(const cv::Vec4f& l1, const cv::Vec4f& l2, cv::Point2f& p) {
 
 // Puts a rough outline on the edges of `picture`: each side's line fitted anew, the corners
 // where the lines meet. A side whose edge cannot be traced keeps its rough line.
+// With `steps`, each side's edge is the change from the document's colour to the desk's there.
 std::array<cv::Point2f, 4> onEdges(const cv::Mat& picture, const std::array<cv::Point2f, 4>& rough,
-                                   float reach) {
+                                   float reach, const std::array<cv::Vec3f, 4>* steps = nullptr) {
     cv::Vec4f lines[4];
     for (size_t i = 0; i < 4; ++i) {
         const Side side = sideOf(rough, i);
-        if (!fitSide(picture, side, reach, lines[i]))
+        if (!fitSide(picture, side, reach, lines[i], steps ? &(*steps)[i] : nullptr))
             lines[i] = cv::Vec4f(side.along.x, side.along.y, side.a.x, side.a.y);
     }
     std::array<cv::Point2f, 4> out = rough;
@@ -273,6 +289,179 @@ std::array<cv::Point2f, 4> onEdges(const cv::Mat& picture, const std::array<cv::
         const cv::Point2f moved = p - rough[corner];
         if (moved.dot(moved) < 9 * reach * reach) out[corner] = p;
     }
+    return out;
+}
+
+// ---- Cards ----
+//
+// ID-1 cards (identity, bank and social-security cards) are 85.6 x 54 mm: an outline of that
+// shape is most likely a card, and a part of a card (a box printed on it, or the card without a
+// dark band or a photo along its edge that merges with the desk) most likely grows into one.
+constexpr double kCardAspect = 85.6 / 54;
+constexpr double kCardAspectTolerance = 0.08;
+// A card-shaped outline counts with less contrast than other documents: a pale card on a white
+// desk differs from it by ten levels or so.
+constexpr double kMinimumCardContrast = 4;
+// The faintest straight edge (Lab levels across two pixels, reached by two thirds of the places
+// along a side) a card's side may lie on.
+constexpr float kFaintestCardEdge = 4;
+
+double lengthOf(cv::Point2f a, cv::Point2f b) { return std::sqrt((a - b).dot(a - b)); }
+
+bool cardShaped(const std::array<cv::Point2f, 4>& q) {
+    const double across = (lengthOf(q[0], q[1]) + lengthOf(q[3], q[2])) / 2;
+    const double down = (lengthOf(q[0], q[3]) + lengthOf(q[1], q[2])) / 2;
+    const double aspect = std::max(across, down) / std::max(1e-3, std::min(across, down));
+    return std::abs(aspect / kCardAspect - 1) <= kCardAspectTolerance;
+}
+
+// How clearly one straight edge runs through a row of places, from the colour changes across it
+// at each place (outside minus inside): the size of their mean, in full when four places in
+// five change that way by at least half as much, falling to nothing when only half do. A
+// pattern changes one way here and another there; an edge the same way all along.
+float coherentChange(const cv::Vec3f* changes, size_t count) {
+    if (count == 0) return 0;
+    cv::Vec3f mean(0, 0, 0);
+    for (size_t k = 0; k < count; ++k) mean += changes[k];
+    mean *= 1.f / static_cast<float>(count);
+    const float size = static_cast<float>(cv::norm(mean));
+    if (size < 1e-3f) return 0;
+    size_t agreeing = 0;
+    for (size_t k = 0; k < count; ++k) agreeing += changes[k].dot(mean) >= 0.5f * size * size;
+    const float share = static_cast<float>(agreeing) / static_cast<float>(count);
+    return size * std::clamp((share - 0.5f) / 0.3f, 0.f, 1.f);
+}
+
+// The colour changes across a line through `places`, between two pixels inside and two outside
+// (so that an edge a pixel off the line counts), for the places wholly in the picture.
+// `outward` points from inside to outside.
+size_t changesAcross(const cv::Mat& lab, const cv::Point2f* places, size_t count,
+                     cv::Point2f outward, cv::Vec3f* changes) {
+    size_t kept = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const cv::Point2f in = places[k] - outward * 2.f, out = places[k] + outward * 2.f;
+        const int xi = cvRound(in.x), yi = cvRound(in.y), xo = cvRound(out.x), yo = cvRound(out.y);
+        if (std::min({xi, yi, xo, yo}) < 0 || std::max(xi, xo) >= lab.cols ||
+            std::max(yi, yo) >= lab.rows)
+            continue;
+        const cv::Vec3b a = lab.at<cv::Vec3b>(yi, xi), b = lab.at<cv::Vec3b>(yo, xo);
+        changes[kept++] = cv::Vec3f(b[0] - a[0], b[1] - a[1], b[2] - a[2]);
+    }
+    return kept;
+}
+
+constexpr size_t kPlacesAlongSide = 24;
+
+// How clearly a straight edge runs along a side (within the seed's extent) at each distance
+// outward from it, up to `farthest` pixels. Distances whose places lie mostly outside the
+// picture have none.
+std::vector<float> edgesOutward(const cv::Mat& lab, const Side& side, int farthest) {
+    std::vector<float> evidence(static_cast<size_t>(farthest + 1), 0.f);
+    cv::Point2f places[kPlacesAlongSide];
+    cv::Vec3f changes[kPlacesAlongSide];
+    for (int d = 0; d <= farthest; ++d) {
+        for (size_t k = 0; k < kPlacesAlongSide; ++k)
+            places[k] = side.a + (side.b - side.a) * (0.1f + 0.8f * static_cast<float>(k) /
+                                                                 (kPlacesAlongSide - 1)) +
+                        side.outward * static_cast<float>(d);
+        const size_t kept = changesAcross(lab, places, kPlacesAlongSide, side.outward, changes);
+        if (kept >= kPlacesAlongSide / 2)
+            evidence[static_cast<size_t>(d)] = coherentChange(changes, kept);
+    }
+    return evidence;
+}
+
+// How clearly an outline's sides lie on edges from end to end (the rounded corners of a card
+// left out): the weakest side's.
+float edgesAlongSides(const cv::Mat& lab, const std::array<cv::Point2f, 4>& q) {
+    float weakest = 1e9f;
+    cv::Point2f places[kPlacesAlongSide];
+    cv::Vec3f changes[kPlacesAlongSide];
+    for (size_t i = 0; i < 4; ++i) {
+        const Side side = sideOf(q, i);
+        for (size_t k = 0; k < kPlacesAlongSide; ++k)
+            places[k] = side.a + (side.b - side.a) * (0.08f + 0.84f * static_cast<float>(k) /
+                                                                  (kPlacesAlongSide - 1));
+        const size_t kept = changesAcross(lab, places, kPlacesAlongSide, side.outward, changes);
+        if (kept < kPlacesAlongSide / 2) return 0;
+        weakest = std::min(weakest, coherentChange(changes, kept));
+    }
+    return weakest;
+}
+
+// The cards `seed` may be part of: each side of the seed stays or moves outward onto a straight
+// edge along it; of the combinations whose every side lies on an edge from end to end, whose
+// shape is a card's and which lie wholly in the picture, the `most` largest, largest first. A
+// combination that moves no side is none.
+std::vector<std::array<cv::Point2f, 4>> cardsAround(const cv::Mat& lab,
+                                                   const std::array<cv::Point2f, 4>& seed,
+                                                   size_t most) {
+    constexpr size_t kMovesPerSide = 4;
+    Side sides[4];
+    std::vector<float> evidence[4];
+    std::vector<int> moves[4];
+    double longest = 0;
+    for (size_t i = 0; i < 4; ++i) longest = std::max(longest, lengthOf(seed[i], seed[(i + 1) % 4]));
+    // A portrait box is about two thirds of the card's height, and the card reaches one and a
+    // half times that beyond it.
+    const int farthest = static_cast<int>(2.2 * longest);
+    for (size_t i = 0; i < 4; ++i) {
+        sides[i] = sideOf(seed, i);
+        evidence[i] = edgesOutward(lab, sides[i], farthest);
+        const std::vector<float>& e = evidence[i];
+        std::vector<std::pair<float, int>> peaks;
+        // The strongest within a twenty-fifth of the seed either way: the soft shadow beside a
+        // card's edge, or a blurred edge, is no second edge.
+        const int kApart = std::max(4, static_cast<int>(longest / 25));
+        const int size = static_cast<int>(e.size());
+        for (int d = 2; d < size; ++d) {
+            if (e[static_cast<size_t>(d)] < kFaintestCardEdge) continue;
+            bool strongest = true;
+            for (int n = std::max(0, d - kApart); n <= std::min(size - 1, d + kApart) && strongest; ++n)
+                strongest = n == d || e[static_cast<size_t>(n)] < e[static_cast<size_t>(d)] ||
+                            (e[static_cast<size_t>(n)] == e[static_cast<size_t>(d)] && n > d);
+            if (strongest) peaks.emplace_back(e[static_cast<size_t>(d)], d);
+        }
+        std::sort(peaks.rbegin(), peaks.rend());
+        if (peaks.size() > kMovesPerSide) peaks.resize(kMovesPerSide);
+        moves[i].push_back(0);
+        for (const auto& peak : peaks) moves[i].push_back(peak.second);
+    }
+    std::vector<std::pair<float, std::array<cv::Point2f, 4>>> cards;
+    size_t choice[4];
+    for (choice[0] = 0; choice[0] < moves[0].size(); ++choice[0])
+        for (choice[1] = 0; choice[1] < moves[1].size(); ++choice[1])
+            for (choice[2] = 0; choice[2] < moves[2].size(); ++choice[2])
+                for (choice[3] = 0; choice[3] < moves[3].size(); ++choice[3]) {
+                    if (choice[0] + choice[1] + choice[2] + choice[3] == 0) continue;
+                    bool onEdges = true;
+                    cv::Vec4f lines[4];
+                    for (size_t i = 0; i < 4; ++i) {
+                        const int d = moves[i][choice[i]];
+                        const float e = evidence[i][static_cast<size_t>(d)];
+                        onEdges = onEdges && e >= kFaintestCardEdge;
+                        const cv::Point2f through =
+                            sides[i].a + sides[i].outward * static_cast<float>(d);
+                        lines[i] = cv::Vec4f(sides[i].along.x, sides[i].along.y, through.x, through.y);
+                    }
+                    if (!onEdges) continue;
+                    std::array<cv::Point2f, 4> grown;
+                    bool meet = true;
+                    for (size_t corner = 0; corner < 4 && meet; ++corner)
+                        meet = intersect(lines[(corner + 3) % 4], lines[corner], grown[corner]);
+                    // A card cut off by the picture's edge cannot be told from a part of one.
+                    for (size_t corner = 0; corner < 4 && meet; ++corner)
+                        meet = grown[corner].x >= 0 && grown[corner].y >= 0 &&
+                               grown[corner].x < static_cast<float>(lab.cols) &&
+                               grown[corner].y < static_cast<float>(lab.rows);
+                    if (meet && cardShaped(grown) && edgesAlongSides(lab, grown) >= kFaintestCardEdge)
+                        cards.emplace_back(static_cast<float>(quadArea(grown)), grown);
+                }
+    // The largest: a box printed on the card, or the card's own parts, make smaller ones.
+    std::sort(cards.begin(), cards.end(),
+              [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::array<cv::Point2f, 4>> out;
+    for (size_t i = 0; i < cards.size() && i < most; ++i) out.push_back(cards[i].second);
     return out;
 }
 
@@ -306,28 +495,56 @@ cv::Vec3f deskColour(const cv::Mat& lab) {
     return desk;
 }
 
-// `picture` made `step` times smaller, each pixel the mean of its block (of the part of the
-// picture the step divides exactly: a few pixels at the right and bottom are left out). OpenCV
-// averages blocks of two by two with its vector code and other blocks many times slower, so the
-// picture is halved while that stays above the size wanted, and the last step, less than a
-// halving, interpolates between neighbours already averaged.
-cv::Mat shrunk(const cv::Mat& picture, int step, bool bottomUp) {
+// `picture` made `step` times smaller, upright (top row first) whichever way its rows lie in
+// memory: each pixel the mean of four of its block's, a quarter and three quarters of the way
+// across it each way. Reading a few rows of each block rather than all of them: the search needs
+// no more, and the picture is the camera's whole frame.
+cv::Mat sampled(const cv::Mat& picture, int step, bool bottomUp) {
     const cv::Size size(picture.cols / step, picture.rows / step);
-    // The rows left out are the picture's last as seen, wherever they lie in memory.
-    const int top = bottomUp ? picture.rows - size.height * step : 0;
-    cv::Mat current = picture(cv::Rect(0, top, size.width * step, size.height * step));
-    while (current.cols / 2 >= size.width && current.rows / 2 >= size.height) {
-        const cv::Size half(current.cols / 2, current.rows / 2);
-        cv::Mat halved;
-        cv::resize(current(cv::Rect(0, bottomUp ? current.rows % 2 : 0, half.width * 2,
-                                    half.height * 2)),
-                   halved, half, 0, 0, cv::INTER_AREA);
-        current = halved;
+    cv::Mat small(size, CV_8UC3);
+    const int near = step / 4, far = (3 * step) / 4;
+    std::vector<int> columns;
+    for (int x = 0; x < size.width; ++x) {
+        columns.push_back(3 * (x * step + near));
+        columns.push_back(3 * (x * step + far));
     }
-    if (current.size() == size) return current;
-    cv::Mat small;
-    cv::resize(current, small, size, 0, 0, cv::INTER_LINEAR);
+    const auto row = [&](int seen) {
+        return picture.ptr<uint8_t>(bottomUp ? picture.rows - 1 - seen : seen);
+    };
+    for (int y = 0; y < size.height; ++y) {
+        const uint8_t* top = row(y * step + near);
+        const uint8_t* bottom = row(y * step + far);
+        uint8_t* out = small.ptr<uint8_t>(y);
+        for (int x = 0; x < size.width; ++x) {
+            const int left = columns[static_cast<size_t>(2 * x)];
+            const int right = columns[static_cast<size_t>(2 * x + 1)];
+            for (int c = 0; c < 3; ++c)
+                out[3 * x + c] = static_cast<uint8_t>(
+                    (top[left + c] + top[right + c] + bottom[left + c] + bottom[right + c] + 2) / 4);
+        }
+    }
     return small;
+}
+
+// Each side's colour step, outside minus inside, as a unit vector (zero where it cannot be told):
+// the mean over places along the side of the colours a few pixels either side of it.
+std::array<cv::Vec3f, 4> colourSteps(const cv::Mat& picture, const std::array<cv::Point2f, 4>& q) {
+    constexpr int kPlaces = 16;
+    std::array<cv::Vec3f, 4> steps;
+    for (size_t i = 0; i < 4; ++i) {
+        const Side side = sideOf(q, i);
+        cv::Vec3f sum(0, 0, 0);
+        for (int k = 1; k < kPlaces; ++k) {
+            const cv::Point2f p = side.a + (side.b - side.a) * (static_cast<float>(k) / kPlaces);
+            cv::Vec3f inside, outside;
+            if (meanAround(picture, p - side.outward * 4.f, inside) &&
+                meanAround(picture, p + side.outward * 4.f, outside))
+                sum += outside - inside;
+        }
+        const double size = cv::norm(sum);
+        steps[i] = size > 1e-3 ? sum * static_cast<float>(1 / size) : cv::Vec3f(0, 0, 0);
+    }
+    return steps;
 }
 
 // Corners between a picture's rows as seen (top first) and as they lie in memory, bottom first:
@@ -469,48 +686,44 @@ cv::Matx33d DocumentOutline::toStraightened() const {
     return cv::getPerspectiveTransform(from, to);
 }
 
-std::vector<DocumentOutline> findDocuments(const PictureView& view) {
+namespace {
+
+std::vector<DocumentOutline> search(const PictureView& view) {
     std::vector<DocumentOutline> documents;
     const cv::Mat& picture = view.pixels;
     if (picture.type() != CV_8UC3 || picture.cols < 16 || picture.rows < 16) return documents;
     const int width = picture.cols, height = picture.rows;
     // A whole-number step down, so that outlines found there map back onto whole blocks.
     const int step = (std::max(width, height) + kWorkSide - 1) / kWorkSide;
-    const double scale = 1.0 / step;
-    cv::Mat small = step > 1 ? shrunk(picture, step, view.bottomUp) : picture;
-    if (view.bottomUp) {
-        // A frame's rows lie bottom first; only the small copy is turned over.
-        cv::Mat upright;
-        cv::flip(small, upright, 0);
-        small = upright;
+    cv::Mat small;
+    if (step > 1) {
+        small = sampled(picture, step, view.bottomUp);
+    } else if (view.bottomUp) {
+        // A frame's rows lie bottom first; the copy searched is upright.
+        cv::flip(picture, small, 0);
+    } else {
+        small = picture;
     }
     cv::Mat lab;
     cv::cvtColor(small, lab, view.bgr ? cv::COLOR_BGR2Lab : cv::COLOR_RGB2Lab);
-    std::vector<cv::Mat> channels;
-    cv::split(lab, channels);
     const double area = static_cast<double>(small.cols) * small.rows;
     const double minimumArea = area / 100, maximumArea = area * 0.97;
     const cv::Mat square = cv::getStructuringElement(cv::MORPH_RECT, {5, 5});
     std::vector<Candidate> candidates;
 
     // Outlines from edges of lightness and of colour (a blue band against a brown desk is hardly
-    // lighter or darker), at a normal and at a low threshold (pale paper on a pale desk).
+    // lighter or darker), at a normal and at a low threshold (pale paper on a pale desk). Canny
+    // follows, at each pixel, the channel that changes most there; colour counts double.
     // (The gradients are taken once for both thresholds: what Canny would take itself.)
-    std::vector<cv::Mat> dx(3), dy(3);
-    for (size_t c = 0; c < 3; ++c) {
-        cv::Mat blurred;
-        cv::GaussianBlur(channels[c], blurred, {5, 5}, 0);
-        cv::Sobel(blurred, dx[c], CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REPLICATE);
-        cv::Sobel(blurred, dy[c], CV_16S, 0, 1, 3, 1, 0, cv::BORDER_REPLICATE);
-    }
+    cv::Mat blurred, dx, dy;
+    cv::GaussianBlur(lab, blurred, {5, 5}, 0);
+    cv::Sobel(blurred, dx, CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REPLICATE);
+    cv::Sobel(blurred, dy, CV_16S, 0, 1, 3, 1, 0, cv::BORDER_REPLICATE);
+    cv::multiply(dx, cv::Scalar(1, 2, 2), dx);
+    cv::multiply(dy, cv::Scalar(1, 2, 2), dy);
     for (const auto& [low, high] : {std::pair{30.0, 90.0}, std::pair{10.0, 30.0}}) {
         cv::Mat edges;
-        cv::Canny(dx[0], dy[0], edges, low, high);
-        for (size_t c = 1; c < 3; ++c) {
-            cv::Mat colourEdges;
-            cv::Canny(dx[c], dy[c], colourEdges, low / 2, high / 2);
-            edges |= colourEdges;
-        }
+        cv::Canny(dx, dy, edges, low, high);
         cv::morphologyEx(edges, edges, cv::MORPH_CLOSE, square);
         addCandidates(edges, minimumArea, maximumArea, candidates);
     }
@@ -546,7 +759,12 @@ std::vector<DocumentOutline> findDocuments(const PictureView& view) {
         cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
         addCandidates(binary, minimumArea, maximumArea, candidates);
     }
-    const cv::Mat chroma = cv::abs(planes[1] - 128) + cv::abs(planes[2] - 128);
+    // How far from grey, on either side of it (a bluish or greenish desk is as far from paper
+    // as a yellowish or reddish one).
+    cv::Mat chroma, blueYellow;
+    cv::absdiff(planes[1], cv::Scalar(128), chroma);
+    cv::absdiff(planes[2], cv::Scalar(128), blueYellow);
+    chroma += blueYellow;
     cv::Mat paper;
     cv::subtract(planes[0], chroma * 3, paper);
     for (const cv::Mat& map : {fromDesk, paper, planes[0]}) {
@@ -576,28 +794,74 @@ std::vector<DocumentOutline> findDocuments(const PictureView& view) {
                      candidates.end());
 
     // Each outline that stands out is put on the edges of the small picture and judged.
-    for (Candidate& c : candidates) {
-        c.contrast = boundaryContrast(lab, c.corners);
-        if (c.contrast < kMinimumContrast) continue;
+    const auto judge = [&](Candidate& c) {
         c.corners = onEdges(small, c.corners, 4);
         c.area = quadArea(c.corners);
         c.contrast = boundaryContrast(lab, c.corners);
         c.alignment = alignment(small, c.corners);
+    };
+    for (Candidate& c : candidates) {
+        c.contrast = boundaryContrast(lab, c.corners);
+        if (c.contrast < kMinimumCardContrast) continue;
+        judge(c);
     }
+    // Outlines that follow edges may be part of a card: what they grow into is judged too.
+    // (Several maps give nearly the same outline: each is grown once.)
+    const size_t found = candidates.size();
+    std::vector<std::array<cv::Point2f, 4>> seeds;
+    for (size_t i = 0; i < found; ++i) {
+        const Candidate seed = candidates[i];
+        if (seed.contrast < kMinimumCardContrast || seed.area > area / 2 ||
+            (seed.alignment < kMinimumAlignment &&
+             edgesAlongSides(lab, seed.corners) < kFaintestCardEdge))
+            continue;
+        const bool grown = std::any_of(seeds.begin(), seeds.end(), [&](const auto& corners) {
+            for (size_t k = 0; k < 4; ++k)
+                if (lengthOf(corners[k], seed.corners[k]) > 2) return false;
+            return true;
+        });
+        if (grown) continue;
+        seeds.push_back(seed.corners);
+        for (const auto& corners : cardsAround(lab, seed.corners, 1)) {
+            // Put on the edges, unless that draws a side off its edge (a dark photo along the
+            // card's edge on a dark, speckled desk).
+            Candidate card;
+            card.corners = corners;
+            judge(card);
+            if (edgesAlongSides(lab, card.corners) < kFaintestCardEdge) {
+                card.corners = corners;
+                card.area = quadArea(corners);
+                card.contrast = boundaryContrast(lab, corners);
+                card.alignment = alignment(small, corners);
+            }
+            candidates.push_back(card);
+        }
+    }
+    // A card counts with less contrast than other documents, and with faint edges when they
+    // run straight from corner to corner.
+    const auto standsOut = [&](const Candidate& c) {
+        if (!cardShaped(c.corners))
+            return c.contrast >= kMinimumContrast && c.alignment >= kMinimumAlignment;
+        return c.contrast >= kMinimumCardContrast &&
+               (c.alignment >= kMinimumAlignment || edgesAlongSides(lab, c.corners) >= kFaintestCardEdge);
+    };
     std::sort(candidates.begin(), candidates.end(),
               [](const Candidate& a, const Candidate& b) { return a.contrast > b.contrast; });
     std::vector<Candidate> accepted;
     for (const Candidate& c : candidates) {
-        if (c.contrast < kMinimumContrast) break;
-        if (c.alignment < kMinimumAlignment || c.area < minimumArea || c.area > maximumArea)
+        if (c.contrast < kMinimumCardContrast) break;
+        if (!standsOut(c) || c.area < minimumArea || c.area > maximumArea)
             continue;
         bool seen = false;
         for (Candidate& a : accepted) {
             if (overlap(a, c) <= 0.6) continue;
             seen = true;
             // The same document twice: its outer outline is the document (a card's dark band or
-            // a page's printed frame stand out too, inside it).
-            if (c.area > a.area * 1.03) a = c;
+            // a page's printed frame stand out too, inside it). Of two card-shaped outlines not
+            // far apart in size, one is the card and the other runs along a line beside it (its
+            // shadow, the desk's pattern): the one that follows the edges better.
+            const bool alike = cardShaped(a.corners) && cardShaped(c.corners) && c.area < a.area * 1.5;
+            if (c.area > a.area * 1.03 && (!alike || c.alignment > a.alignment)) a = c;
         }
         if (!seen) accepted.push_back(c);
     }
@@ -611,17 +875,49 @@ std::vector<DocumentOutline> findDocuments(const PictureView& view) {
         if (!inside) outer.push_back(c);
     }
 
-    // Onto the edges of the full picture.
-    const auto reach = static_cast<float>(3 / scale);
+    // Onto the edges of a copy half as small as the picture (when the search was on one of a
+    // quarter or less), then of the picture itself: each time from a few of the coarser copy's
+    // pixels away, following each side's change from the document's colour to the desk's.
+    const int middleStep = step >= 4 ? step / 2 : 1;
+    const cv::Mat middle = middleStep > 1 ? sampled(picture, middleStep, view.bottomUp) : cv::Mat();
+    const auto between = [](const std::array<cv::Point2f, 4>& q, int from, int to) {
+        // A copy's pixel stands for the middle of its block of the picture.
+        std::array<cv::Point2f, 4> out;
+        for (size_t i = 0; i < 4; ++i) {
+            const cv::Point2f inPicture = q[i] * static_cast<float>(from) +
+                                          cv::Point2f(0.5f, 0.5f) * static_cast<float>(from - 1);
+            out[i] = (inPicture - cv::Point2f(0.5f, 0.5f) * static_cast<float>(to - 1)) *
+                     (1.f / static_cast<float>(to));
+        }
+        return out;
+    };
     for (const Candidate& c : outer) {
-        std::array<cv::Point2f, 4> corners;
-        for (size_t i = 0; i < 4; ++i) corners[i] = c.corners[i] * static_cast<float>(1 / scale);
+        const std::array<cv::Vec3f, 4> steps = colourSteps(small, c.corners);
+        // A finer fit that takes a side off the edge the search saw (a dark photo along a card's
+        // edge on a dark, speckled desk) is not taken.
+        const float seen = std::min(kFaintestCardEdge, edgesAlongSides(lab, c.corners));
+        const auto keeps = [&](const std::array<cv::Point2f, 4>& q, int at) {
+            return edgesAlongSides(lab, between(q, at, step)) >= seen;
+        };
+        std::array<cv::Point2f, 4> corners = c.corners;
+        int from = step;
+        if (middleStep > 1) {
+            const std::array<cv::Point2f, 4> fitted =
+                onEdges(middle, between(corners, step, middleStep), 4, &steps);
+            corners = keeps(fitted, middleStep) ? fitted : between(corners, step, middleStep);
+            from = middleStep;
+        }
+        corners = between(corners, from, 1);
+        if (from > 1) {
+            const auto reach = static_cast<float>(3 * from);
+            std::array<cv::Point2f, 4> fitted = view.bottomUp ? mirrored(corners, height) : corners;
+            fitted = onEdges(picture, fitted, reach, &steps);
+            fitted = onEdges(picture, fitted, reach / 3, &steps);
+            if (view.bottomUp) fitted = mirrored(fitted, height);
+            if (keeps(fitted, 1)) corners = fitted;
+        }
         DocumentOutline document;
         document.corners = corners;
-        if (scale < 1 && view.bottomUp)
-            document.corners = mirrored(onEdges(picture, mirrored(corners, height), reach), height);
-        else if (scale < 1)
-            document.corners = onEdges(picture, corners, reach);
         const auto length = [](cv::Point2f a, cv::Point2f b) { return std::sqrt((a - b).dot(a - b)); };
         const auto& q = document.corners;
         document.size = cv::Size(std::max(1, cvRound((length(q[0], q[1]) + length(q[3], q[2])) / 2)),
@@ -630,6 +926,36 @@ std::vector<DocumentOutline> findDocuments(const PictureView& view) {
         documents.push_back(document);
     }
     return documents;
+}
+
+}  // namespace
+
+namespace {
+
+std::once_flag preparing;
+// Waited for by every search, and when the library is unloaded, so that OpenCV's tables are never
+// built by two threads at once and the preparation never outlives the library.
+std::shared_future<void> prepared;
+
+}  // namespace
+
+void prepareDocumentSearch() {
+    std::call_once(preparing, [] {
+        prepared = std::async(std::launch::async, [] {
+                       cv::Mat desk(120, 160, CV_8UC3, cv::Scalar(40, 40, 40));
+                       cv::rectangle(desk, cv::Rect(30, 20, 100, 70), cv::Scalar(235, 235, 235),
+                                     cv::FILLED);
+                       const Raster raster = rasterOf(desk);
+                       for (const DocumentOutline& document : search(viewOf(raster)))
+                           straighten(raster, document);
+                   }).share();
+    });
+}
+
+std::vector<DocumentOutline> findDocuments(const PictureView& view) {
+    prepareDocumentSearch();
+    prepared.wait();
+    return search(view);
 }
 
 Raster straighten(const PictureView& view, const DocumentOutline& document) {
@@ -644,9 +970,36 @@ Raster straighten(const PictureView& view, const DocumentOutline& document) {
     // document's own pixels have their colours turned round.
     DocumentOutline inMemory = document;
     if (view.bottomUp) inMemory.corners = mirrored(document.corners, view.pixels.rows);
-    cv::warpPerspective(view.pixels, into, inMemory.toStraightened(), document.size,
-                        cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    if (view.bgr) cv::cvtColor(into, into, cv::COLOR_BGR2RGB);
+    // In tiles, each by the affine map nearest the outline's perspective over it: over a tile the
+    // two differ by a small fraction of a pixel, and an affine warp costs about half as much.
+    // The tiles are shared out among the cores.
+    constexpr int kTile = 48;
+    const cv::Matx33d toPicture = inMemory.toStraightened().inv();
+    const auto source = [&](int x, int y) {
+        const cv::Vec3d p = toPicture * cv::Vec3d(x, y, 1);
+        return cv::Point2d(p[0] / p[2], p[1] / p[2]);
+    };
+    const int across = (out.width + kTile - 1) / kTile, down = (out.height + kTile - 1) / kTile;
+    cv::parallel_for_(cv::Range(0, across * down), [&](const cv::Range& range) {
+        cv::Mat tile;
+        for (int t = range.start; t < range.end; ++t) {
+            const int x = (t % across) * kTile, y = (t / across) * kTile;
+            const int w = std::min(kTile, out.width - x), h = std::min(kTile, out.height - y);
+            // The affine map nearest the perspective one at the tile's four corners.
+            const cv::Point2d topLeft = source(x, y), topRight = source(x + kTile, y),
+                              bottomLeft = source(x, y + kTile),
+                              bottomRight = source(x + kTile, y + kTile);
+            const cv::Point2d across = (topRight - topLeft + bottomRight - bottomLeft) / (2.0 * kTile);
+            const cv::Point2d down = (bottomLeft - topLeft + bottomRight - topRight) / (2.0 * kTile);
+            const cv::Point2d origin = (topLeft + topRight + bottomLeft + bottomRight) / 4.0 -
+                                       (across + down) * (kTile / 2.0);
+            const cv::Matx23d map(across.x, down.x, origin.x, across.y, down.y, origin.y);
+            cv::Mat target = into(cv::Rect(x, y, w, h));
+            cv::warpAffine(view.pixels, view.bgr ? tile : target, map, cv::Size(w, h),
+                           cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+            if (view.bgr) cv::cvtColor(tile, target, cv::COLOR_BGR2RGB);
+        }
+    });
     return out;
 }
 

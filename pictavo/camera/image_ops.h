@@ -92,6 +92,12 @@ struct PictureView {
 PictureView viewOf(const Raster& raster);
 PictureView viewOf(const Frame& frame);
 
+// Builds once per process, on a thread of its own, what the document search needs before it
+// can run (OpenCV's colour tables, its worker threads): called when a camera's automatic crop or
+// border filling is switched on, so that the first capture after that costs no more than the
+// others. Returns at once.
+void prepareDocumentSearch();
+
 // The documents on the desk (pages, receipts, cards), largest first: each outline a
 // quadrilateral found from edges and from the regions that differ from the desk (with patterns
 // smoothed away first, and a low threshold for pale desks), kept only when all its sides stand

@@ -1,7 +1,8 @@
 // Process entry on Linux. Serving (host/service_host) with the host thread waiting for the quit
-// signals and the card-reader reset; --quit and --reset-card-reader signal the running instance
-// instead.
+// signals and the card-reader reset, and the icon in the desktop's tray; --quit and
+// --reset-card-reader signal the running instance instead.
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,8 @@
 #include "host/config_reader.h"
 #include "host/instance_guard.h"
 #include "host/service_host.h"
+#include "host/status_notifier.h"
+#include "host/tray_view.h"
 
 using namespace lenvaro;
 
@@ -91,8 +95,22 @@ void raiseDescriptorLimit() {
     setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+// A second start says so where the user looks: a desktop notification when the desktop takes
+// one, and standard error when nothing did or someone reads it in a terminal.
+void tellAlreadyRunningOnDesktop() {
+    const bool chinese = trayLanguageOfThisProcess() == TrayLanguage::Chinese;
+    const std::string summary = chinese ? "Lenvaro Server 已在运行" : "Lenvaro Server is already running";
+    const std::string body = chinese ? "本桌面会话中只运行一个实例；它的图标在面板的托盘里。"
+                                     : "One instance runs per desktop session; its icon is in the panel's tray.";
+    const bool notified = showDesktopNotification(summary, body);
+    if (!notified || isatty(STDERR_FILENO)) {
+        std::cerr << "lenvaro-server: another instance is already running (" << defaultGuardPath() << " is held)"
+                  << std::endl;
+    }
+}
+
 // The host thread takes the quit signals and the card-reader reset with sigtimedwait, so their
-// work runs on it and not in a handler.
+// work runs on it and not in a handler. The tray's menu raises the same signals.
 class LinuxHost : public HostPlatform {
 public:
     std::string programName() const override { return "lenvaro-server"; }
@@ -115,7 +133,31 @@ public:
         pthread_sigmask(SIG_BLOCK, &hostSignals_, nullptr);
         signal(SIGPIPE, SIG_IGN);
         raiseDescriptorLimit();
+        // Wakes the tray's thread when the service's state changes; written from any thread,
+        // never blocking, and kept for the life of the process.
+        statusChanged_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     }
+
+    void tellAlreadyRunning() override { tellAlreadyRunningOnDesktop(); }
+
+    void statusChanged() override {
+        if (statusChanged_ >= 0) eventfd_write(statusChanged_, 1);
+    }
+
+    bool showStatus(const ServiceStatus& status) override {
+        if (statusChanged_ < 0) return false;
+        std::string problem;
+        // "Quit" and "Re-initialise the card reader" ask exactly as SIGTERM and SIGUSR1 from
+        // outside do, so they take the same road on the host thread.
+        tray_ = StatusNotifierTray::start(status, statusChanged_,
+                                          {[] { ::kill(getpid(), SIGUSR1); }, [] { ::kill(getpid(), SIGTERM); }},
+                                          problem);
+        // Without a session bus (a console, a service without a desktop) there is simply no icon.
+        return tray_ != nullptr && tray_->watcherWasPresent();
+    }
+
+    // The icon goes first: the user sees the service is quitting.
+    void stopWaiting() override { tray_.reset(); }
 
     void tell(const std::string& problem) override { std::cerr << programName() << ": " << problem << std::endl; }
 
@@ -142,6 +184,8 @@ public:
 
 private:
     sigset_t hostSignals_{};
+    int statusChanged_ = -1;
+    std::unique_ptr<StatusNotifierTray> tray_;
 };
 
 }  // namespace

@@ -157,12 +157,18 @@ public:
         return true;
     }
 
+    // The icon is added with the window, in startWaiting(); it shows no state.
+    bool showStatus(const ServiceStatus&) override {
+        iconWanted_ = true;
+        return false;
+    }
+
     void startWaiting(const std::function<void()>& quitNow) override {
         window_ = std::make_unique<TrayWindow>(TrayWindow::Actions{
             [] { PostQuitMessage(0); },
             [this] { resetAsked_ = true; },
             // Log-off or shutdown ends the process once the window has answered.
-            quitNow});
+            quitNow}, iconWanted_);
     }
 
     HostEvent waitForEvent(std::chrono::milliseconds timeout) override {
@@ -208,6 +214,7 @@ private:
     HANDLE resetEvent_ = nullptr;
     std::unique_ptr<TrayWindow> window_;
     bool resetAsked_ = false;
+    bool iconWanted_ = false;  // no --no-tray, not off in cfg/exeCfg.xml
 };
 
 }  // namespace

@@ -22,17 +22,23 @@ std::string bufferText(const char* buffer, size_t size) {
 }
 
 void camInitCameraLibCommand(CommandService& service) {
-    service.sendReply("camInitCameraLib", uintToText(camInitCameraLib()), false);
+    const int status = camInitCameraLib();
+    service.status().setLibraryStatus(status);
+    service.sendReply("camInitCameraLib", uintToText(status), false);
 }
 
 void camUnInitCameraLibCommand(CommandService& service) {
     camCloseDev(service.currentDevice.load());
-    service.sendReply("camUnInitCameraLib", intToText(camUnInitCameraLib()), false);
+    const int status = camUnInitCameraLib();
+    // Released, the library has closed every camera.
+    service.status().setOpenCamera(ServiceStatus::kNoCamera);
+    service.sendReply("camUnInitCameraLib", intToText(status), false);
 }
 
 void camOpenDevCommand(CommandService& service) {
     // The camera opened last is closed first, also when none was ever opened (device 0).
     camCloseDev(service.currentDevice.load());
+    service.status().cameraClosed(service.currentDevice.load());
     const int32_t devIndex = service.argInt("devIndex");
     const int32_t subtype = service.argInt("subtype");
     const int32_t height = service.argInt("height");
@@ -44,12 +50,16 @@ void camOpenDevCommand(CommandService& service) {
         service.secondTableDevice = devIndex;
         // From here on the library may deliver preview frames.
         camRegCallBackPreviewImage(devIndex, onPreviewFrame);
+        service.status().setOpenCamera(devIndex);
     }
     service.sendReply("camOpenDev", intToText(status), false);
 }
 
 void camCloseDevCommand(CommandService& service) {
-    service.sendReply("camCloseDev", intToText(camCloseDev(service.argInt("devIndex"))), false);
+    const int32_t devIndex = service.argInt("devIndex");
+    const int status = camCloseDev(devIndex);
+    if (status == 0) service.status().cameraClosed(devIndex);
+    service.sendReply("camCloseDev", intToText(status), false);
 }
 
 void camGetDevCountCommand(CommandService& service) {

@@ -45,6 +45,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             takeAction(CommandLine::Action::ResetCardReader, argument);
         } else if (argument == "--no-relaunch") {
             line.noRelaunch = true;
+        } else if (argument == "--no-tray") {
+            line.noTray = true;
         } else if (argument == kRelaunchedOption) {
             line.relaunched = true;
         } else if (argument.rfind(std::string(kRelaunchedOption) + "=", 0) == 0) {
@@ -64,12 +66,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                                line.action == CommandLine::Action::BrowserPolicy;
     if (servesNothing && (line.noRelaunch || line.relaunched)) {
         line.error = "--no-relaunch applies only when the service itself is started";
+    } else if (servesNothing && line.noTray) {
+        line.error = "--no-tray applies only when the service itself is started";
     }
     return line;
 }
 
 std::string usageText() {
-    return "Usage: lenvaro-server [--no-relaunch]\n"
+    return "Usage: lenvaro-server [--no-relaunch] [--no-tray]\n"
            "       lenvaro-server --quit | --reset-card-reader | --help | --version\n"
            "       lenvaro-server --browser-policy install | remove | show\n"
            "\n"
@@ -82,6 +86,8 @@ std::string usageText() {
            "  --no-relaunch        after a crash, do not start a new copy (a copy is not\n"
            "                       started either when systemd runs the service: it restarts\n"
            "                       the service itself)\n"
+           "  --no-tray            show no icon in the desktop's tray (also <trayIcon>off</trayIcon>\n"
+           "                       in cfg/exeCfg.xml)\n"
            "  --quit               ask the running instance to close the cameras and quit;\n"
            "                       waits until it has ended\n"
            "  --reset-card-reader  ask the running instance to re-initialise the ID card reader\n"

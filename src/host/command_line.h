@@ -24,6 +24,7 @@ struct CommandLine {
     };
     Action action = Action::Serve;
     bool noRelaunch = false;  // --no-relaunch
+    bool noTray = false;      // --no-tray
     bool relaunched = false;  // --relaunched
     long relaunchedFrom = 0;  // the crashed copy's process id (--relaunched=<id>); 0 when not given
     BrowserPolicyAction browserPolicy = BrowserPolicyAction::Show;  // with Action::BrowserPolicy

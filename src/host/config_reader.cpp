@@ -3,6 +3,7 @@
 
 #include <tinyxml.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 
@@ -22,6 +23,19 @@ const char* exeInfoText(TiXmlDocument& document, const char* name) {
     if (node == nullptr) return nullptr;
     TiXmlElement* element = node->ToElement();
     return element != nullptr ? element->GetText() : nullptr;
+}
+
+// The text of <exeInfo><name> in the file at `path` without surrounding white space; false when
+// the file, the element or its text is missing.
+bool trimmedExeInfoText(const std::string& path, const char* name, std::string& value) {
+    TiXmlDocument document(path.c_str());
+    if (!document.LoadFile(TIXML_DEFAULT_ENCODING)) return false;
+    const char* text = exeInfoText(document, name);
+    if (text == nullptr) return false;
+    value = text;
+    value.erase(0, value.find_first_not_of(" \t\r\n"));
+    value.erase(value.find_last_not_of(" \t\r\n") + 1);
+    return true;
 }
 
 }  // namespace
@@ -46,16 +60,25 @@ bool ConfigReader::readPort(const std::string& path, int& port) const {
 
 bool ConfigReader::readListenAddress(const std::string& path, std::string& address) const {
     address = DEFAULT_LISTEN_ADDRESS;
-    TiXmlDocument document(path.c_str());
-    if (!document.LoadFile(TIXML_DEFAULT_ENCODING)) return false;
-    const char* text = exeInfoText(document, "listenAddress");
-    if (text == nullptr) return false;
-    std::string value = text;
-    const auto first = value.find_first_not_of(" \t\r\n");
-    const auto last = value.find_last_not_of(" \t\r\n");
-    if (first == std::string::npos) return false;
-    address = value.substr(first, last - first + 1);
+    std::string value;
+    if (!trimmedExeInfoText(path, "listenAddress", value) || value.empty()) return false;
+    address = value;
     return true;
+}
+
+bool ConfigReader::readTrayIcon(const std::string& path, bool& on, std::string* unrecognised) const {
+    on = true;
+    std::string value;
+    if (!trimmedExeInfoText(path, "trayIcon", value)) return false;
+    const std::string written = value;
+    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (value == "off" || value == "no" || value == "false" || value == "0") {
+        on = false;
+        return true;
+    }
+    if (value == "on" || value == "yes" || value == "true" || value == "1") return true;
+    if (unrecognised != nullptr) *unrecognised = written;
+    return false;
 }
 
 std::vector<std::string> ConfigReader::readAllowedOrigins(const std::string& path) const {
@@ -92,6 +115,11 @@ ListenSettings readListenSettings(const std::string& configPath, std::string& wa
                     " is not an IPv4 address; listening on " + DEFAULT_LISTEN_ADDRESS + "\n";
     } else {
         settings.address = address;
+    }
+    std::string unrecognised;
+    if (!reader.readTrayIcon(configPath, settings.trayIcon, &unrecognised) && !unrecognised.empty()) {
+        warnings += "warning: trayIcon \"" + unrecognised + "\" in " + configPath +
+                    " is neither on nor off; the icon is shown\n";
     }
     settings.allowedOrigins = reader.readAllowedOrigins(configPath);
     for (const std::string& origin : settings.allowedOrigins) {

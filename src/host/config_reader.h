@@ -24,6 +24,11 @@ public:
     // <exeInfo><listenAddress> when it is present. Returns whether it was present.
     bool readListenAddress(const std::string& path, std::string& address) const;
 
+    // Sets on to true, then to false when <exeInfo><trayIcon> says off (off, no, false or 0, in
+    // any case); on, yes, true and 1 keep it on. Returns false when the element is missing or
+    // says neither (then on stays true, and `unrecognised`, when given, gets what it says).
+    bool readTrayIcon(const std::string& path, bool& on, std::string* unrecognised = nullptr) const;
+
     // The text of every <exeInfo><allowedOrigin>, in file order (TinyXML trims it). Empty when
     // the file or the elements are missing; an empty element counts, as "".
     std::vector<std::string> readAllowedOrigins(const std::string& path) const;
@@ -35,6 +40,8 @@ struct ListenSettings {
     unsigned short port = DEFAULT_PORT;
     // The allowedOrigin settings as written; none lets pages of every origin in.
     std::vector<std::string> allowedOrigins;
+    // Whether the service shows its icon on the desktop (<trayIcon>, on by default).
+    bool trayIcon = true;
 };
 ListenSettings readListenSettings(const std::string& configPath, std::string& warnings);
 

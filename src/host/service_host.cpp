@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "cards/reset_card_reader.h"
@@ -23,6 +25,7 @@
 #include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
+#include "service/service_status.h"
 #include "service/ws_server.h"
 
 #ifndef LENVARO_VERSION
@@ -42,6 +45,34 @@ constexpr auto kRelaunchPatience = std::chrono::seconds(10);
 // How often the host thread looks at the clock's offset from UTC.
 constexpr auto kUtcOffsetRefresh = std::chrono::seconds(1);
 constexpr auto kHostWait = std::chrono::milliseconds(100);
+// While the desktop shows that another program holds the port, it is looked at this often.
+constexpr auto kPortLookInterval = std::chrono::seconds(1);
+
+// The service thread's wait for the port to come free, which the shutdown cuts short.
+class PortWait {
+public:
+    // True once `free` holds, false when the shutdown began (before or during the wait).
+    bool until(const std::function<bool()>& free) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            if (free()) return true;
+            woken_.wait_for(lock, kPortLookInterval, [this] { return stopping_; });
+        }
+        return false;
+    }
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        woken_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    bool stopping_ = false;
+};
 
 // The guard comes before the command service, so a second start never initialises the capture
 // library under the running instance's feet: it ends at once with status 0. A copy started after
@@ -106,6 +137,8 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
     const auto tell = [&platform](const std::string& problem) { platform.tell(problem); };
     InstanceGuard guard(defaultGuardPath());
     const int guardStatus = takeGuard(guard, commandLine, tell);
+    // 0 only for a plain second start, beside the instance that runs.
+    if (guardStatus == 0) platform.tellAlreadyRunning();
     if (guardStatus >= 0) return guardStatus;
     if (!platform.prepare()) return 1;
 
@@ -137,26 +170,47 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
         return 1;
     }
 
+    // What the desktop's icon shows; the platform is told of every change.
+    ServiceStatus status(settings.address, settings.port);
+    status.setChangeHook([&platform] { platform.statusChanged(); });
     std::unique_ptr<CommandService> service;
     WsServer server({
         // On the command worker, with the reply route set to the page that asked.
         [&service](std::string text) { handleRequest(*service, std::move(text)); },
         // Pushes stop only while no page at all is connected.
-        [&service](size_t openConnections) { service->pushSuspended = openConnections == 0; },
-        [](const std::string& address, uint16_t port) {
+        [&service, &status](size_t openConnections) {
+            service->pushSuspended = openConnections == 0;
+            status.setPages(openConnections);
+        },
+        [&status](const std::string& address, uint16_t port) {
             std::cout << "Lenvaro Server listening on " << address << ":" << port << std::endl;
+            status.setListening(port);
         },
     });
     server.setAllowedOrigins(settings.allowedOrigins);
     service = std::make_unique<CommandService>(
         scratch->path(), [&server](std::string text) { server.sendText(std::move(text)); },
-        [&server] { return server.queuedBytes(); });
+        [&server] { return server.queuedBytes(); }, &status);
 
+    // With its state on the desktop, a service that cannot listen stays there and says so
+    // rather than vanishing, and takes a port another program held as soon as it is free;
+    // without, it ends (status 1) as before.
+    const bool shownOnDesktop = !commandLine.noTray && settings.trayIcon && platform.showStatus(status);
+    PortWait portWait;
     std::atomic<bool> serviceEnded{false};
     std::atomic<bool> serviceStarted{false};
     std::thread serviceThread([&] {
         AlternateSignalStack serviceThreadSignalStack;
-        serviceStarted = serviceThreadMain(server, settings);
+        for (;;) {
+            serviceStarted = serviceThreadMain(server, settings);
+            if (serviceStarted) break;
+            const auto portIsFree = [&settings] { return listenPortIsFree(settings.address, settings.port); };
+            const bool portInUse = !portIsFree();
+            status.setEndpointProblem(portInUse ? ServiceStatus::Endpoint::PortInUse
+                                                : ServiceStatus::Endpoint::CannotListen);
+            // The port is looked at quietly and tried once free, so the failure is told once.
+            if (!shownOnDesktop || !portInUse || !portWait.until(portIsFree)) break;
+        }
         serviceEnded = true;
     });
 
@@ -171,10 +225,11 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
     // closed and the library released; only then the endpoint the callbacks pushed through, and
     // last the command service they reached it by, and the scratch directory.
     bool shutDown = false;
-    int status = 0;
+    int exitCode = 0;
     auto shutDownOnce = [&] {
         if (shutDown) return;
         shutDown = true;
+        portWait.stop();
         ShutdownSteps steps;
         steps.stopCommands = [&server] { server.stopCommands(); };
         steps.stopBackgroundWork = [&service] { service->stopBackgroundWork(); };
@@ -190,7 +245,7 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
         };
         steps.commandInHand = [&service] { return service->commandInHand(); };
         const ShutdownReport report = runShutdown(steps);
-        status = exitStatus(report);
+        exitCode = exitStatus(report);
         if (report.orderly()) {
             service.reset();
             scratch.reset();
@@ -202,8 +257,8 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
         // system closes devices and sockets and frees the rest.
         platform.tell(report.describe());
         scratch.reset();
-        platform.ended(status == 1);
-        platform.endNow(status);
+        platform.ended(exitCode == 1);
+        platform.endNow(exitCode);
     };
     // The one entry for a quit, whoever asks (a signal, --quit, the icon's menu, the session
     // ending): the host thread runs the shutdown sequence.
@@ -216,7 +271,8 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
 
     platform.startWaiting(quit);
     auto nextOffsetRefresh = std::chrono::steady_clock::now() + kUtcOffsetRefresh;
-    while (!quitRequested && !serviceEnded) {
+    // Shown on the desktop, a service that could not listen waits for the user's quit.
+    while (!quitRequested && (!serviceEnded || shownOnDesktop)) {
         const HostEvent event = platform.waitForEvent(kHostWait);
         if (event == HostEvent::Quit) {
             cancelCrashRelaunch();
@@ -231,8 +287,8 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
     }
     platform.stopWaiting();
     shutDownOnce();
-    platform.ended(status == 1);
-    return status;
+    platform.ended(exitCode == 1);
+    return exitCode;
 }
 
 }  // namespace lenvaro

@@ -14,6 +14,8 @@
 
 namespace lenvaro {
 
+class ServiceStatus;
+
 // What woke the host thread. Every quit (a signal, --quit, an icon's menu) is reported as Quit
 // and runs the one shutdown sequence (shutdown_sequence.h); only the session ending, which must
 // be done before it returns, takes startWaiting's quitNow to the same sequence.
@@ -46,6 +48,20 @@ public:
     // first (on Windows, Pictavo.dll bound and the quit events made). False, after telling why,
     // ends the process with status 1.
     virtual bool prepare() { return true; }
+    // A second start, which ends at once with status 0: tells the user the service already runs.
+    virtual void tellAlreadyRunning() {}
+    // The service's state (service_status.h) changed: called on the thread that changed it,
+    // the I/O thread or the command worker included, so it must return at once.
+    virtual void statusChanged() {}
+    // Shows the service's state on the desktop until stopWaiting(): called when the icon is
+    // wanted (no --no-tray, not off in cfg/exeCfg.xml), before the service thread starts;
+    // `status` outlives stopWaiting(). Returns whether a desktop shows it: then a port that
+    // cannot be bound is shown there and tried again until it is free or the user quits,
+    // instead of ending the service.
+    virtual bool showStatus(const ServiceStatus& status) {
+        (void)status;
+        return false;
+    }
     // The service runs; until stopWaiting() the host thread calls waitForEvent(). `quitNow` quits
     // at once, shutdown sequence included, for a platform that must be done before it returns
     // from what told it (the session ending); host thread only.

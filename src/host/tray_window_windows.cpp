@@ -14,7 +14,7 @@ constexpr WPARAM kRightButtonDown = WM_RBUTTONDOWN;    // 0x204 in the icon's mo
 
 }  // namespace
 
-TrayWindow::TrayWindow(Actions actions) : actions_(std::move(actions)) {
+TrayWindow::TrayWindow(Actions actions, bool showIcon) : actions_(std::move(actions)), showIcon_(showIcon) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW windowClass{};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -38,7 +38,7 @@ TrayWindow::TrayWindow(Actions actions) : actions_(std::move(actions)) {
     icon_.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_TRAY));
     if (icon_.hIcon == nullptr) icon_.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512))  /* IDI_APPLICATION */;
     wcsncpy(icon_.szTip, kName, sizeof icon_.szTip / sizeof icon_.szTip[0] - 1);
-    iconShown_ = addIcon();
+    if (showIcon_) iconShown_ = addIcon();
 }
 
 TrayWindow::~TrayWindow() {
@@ -77,7 +77,7 @@ void TrayWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam && actions_.endSession) actions_.endSession();
     } else if (message == WM_TIMER) {
         KillTimer(window_, static_cast<UINT_PTR>(wParam));
-    } else if (taskbarCreated_ != 0 && message == taskbarCreated_) {
+    } else if (showIcon_ && taskbarCreated_ != 0 && message == taskbarCreated_) {
         iconShown_ = addIcon();
     }
 }

@@ -25,10 +25,11 @@ public:
                                                 // process may be ended once this returns
     };
 
-    // Registers the class, makes the window and adds the icon, on the calling thread, whose
-    // message loop then serves the window. Without a desktop (no window station, no shell) the
-    // service runs on without a window or without an icon.
-    explicit TrayWindow(Actions actions);
+    // Registers the class, makes the window and adds the icon (unless `showIcon` is false: the
+    // window alone, for the card reader message and the session's end), on the calling thread,
+    // whose message loop then serves the window. Without a desktop (no window station, no
+    // shell) the service runs on without a window or without an icon.
+    explicit TrayWindow(Actions actions, bool showIcon = true);
     ~TrayWindow();  // removes the icon and destroys the window
     TrayWindow(const TrayWindow&) = delete;
     TrayWindow& operator=(const TrayWindow&) = delete;
@@ -49,6 +50,7 @@ private:
     NOTIFYICONDATAW icon_{};
     UINT taskbarCreated_ = 0;
     bool iconShown_ = false;
+    bool showIcon_ = true;
 };
 
 }  // namespace lenvaro

@@ -63,8 +63,9 @@ CommandService::CallbackAccess::~CallbackAccess() {
 }
 
 CommandService::CommandService(std::string scratchDirectory, TextSink sink,
-                               std::function<size_t()> queuedBytes)
-    : scratchDirectory_(std::move(scratchDirectory)),
+                               std::function<size_t()> queuedBytes, ServiceStatus* status)
+    : status_(status != nullptr ? *status : ownStatus_),
+      scratchDirectory_(std::move(scratchDirectory)),
       previewTempPath_(scratchDirectory_ + "/a.jpg"),
       sink_(std::move(sink)),
       queuedBytes_(std::move(queuedBytes)),
@@ -80,7 +81,7 @@ CommandService::CommandService(std::string scratchDirectory, TextSink sink,
         std::lock_guard<std::mutex> lock(callbackGate().mutex);
         callbackGate().open = this;
     }
-    camInitCameraLib();
+    status_.setLibraryStatus(camInitCameraLib());
 }
 
 CommandService::~CommandService() {

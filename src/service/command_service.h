@@ -12,6 +12,7 @@
 #include <string>
 
 #include "biometrics/feature_slot.h"
+#include "service/service_status.h"
 
 namespace lenvaro {
 
@@ -23,12 +24,14 @@ public:
     // it; called from any thread.
     using TextSink = std::function<void(std::string)>;
 
-    // Initialises the capture library (its result is not looked at) and becomes the
+    // Initialises the capture library (its result goes only to the status) and becomes the
     // process-wide instance that library callbacks reach. scratchDirectory holds the service's
     // own temporary files.
-    // queuedBytes tells how much the current connection has not taken yet (none: 0).
+    // queuedBytes tells how much the current connection has not taken yet (none: 0). status,
+    // when given, is told the library's start and the camera a page opens or closes (it must
+    // outlive the service); without it the service keeps a status of its own.
     CommandService(std::string scratchDirectory, TextSink sink,
-                   std::function<size_t()> queuedBytes = {});
+                   std::function<size_t()> queuedBytes = {}, ServiceStatus* status = nullptr);
     ~CommandService();
     CommandService(const CommandService&) = delete;
     CommandService& operator=(const CommandService&) = delete;
@@ -82,6 +85,9 @@ public:
     std::string commandInHand() const;
     void setCommandInHand(std::string name);
 
+    // What the desktop's icon shows; any thread.
+    ServiceStatus& status() { return status_; }
+
     const std::string& scratchDirectory() const { return scratchDirectory_; }
     // The preview JPEG's path in the scratch directory.
     const std::string& previewTempPath() const { return previewTempPath_; }
@@ -120,6 +126,8 @@ public:
 private:
     const Json::Value* argument(const char* key) const;
 
+    ServiceStatus ownStatus_;
+    ServiceStatus& status_;
     std::string scratchDirectory_;
     std::string previewTempPath_;
     TextSink sink_;

@@ -23,9 +23,10 @@ TEST(CommandLineParsing, ReadsEachActionAndServingOption) {
     EXPECT_EQ(parseCommandLine({"--version"}).action, Action::Version);
     EXPECT_EQ(parseCommandLine({"--quit", "--quit"}).action, Action::Quit);
 
-    const CommandLine serving = parseCommandLine({"--no-relaunch", kRelaunchedOption});
+    const CommandLine serving = parseCommandLine({"--no-relaunch", kRelaunchedOption, "--no-tray"});
     EXPECT_EQ(serving.action, Action::Serve);
     EXPECT_TRUE(serving.noRelaunch);
+    EXPECT_TRUE(serving.noTray);
     EXPECT_TRUE(serving.relaunched);
     EXPECT_EQ(serving.relaunchedFrom, 0);
     EXPECT_EQ(serving.error, "");
@@ -47,6 +48,7 @@ TEST(CommandLineParsing, RefusesUnknownOptionsAndConflicts) {
     EXPECT_NE(parseCommandLine({"--version", "--help"}).error, "");
     EXPECT_NE(parseCommandLine({"--quit", "--no-relaunch"}).error, "");
     EXPECT_NE(parseCommandLine({"--reset-card-reader", kRelaunchedOption}).error, "");
+    EXPECT_NE(parseCommandLine({"--quit", "--no-tray"}).error, "");
 }
 
 TEST(CommandLineParsing, BrowserPolicyTakesItsActionAfterASpaceOrAnEqualsSign) {
@@ -74,7 +76,7 @@ TEST(CommandLineParsing, BrowserPolicyTakesItsActionAfterASpaceOrAnEqualsSign) {
 
 TEST(CommandLineParsing, HelpNamesEveryOptionAUserCanGive) {
     const std::string usage = usageText();
-    for (const char* option : {"--no-relaunch", "--quit", "--reset-card-reader", "--browser-policy", "--help", "--version",
+    for (const char* option : {"--no-relaunch", "--no-tray", "--quit", "--reset-card-reader", "--browser-policy", "--help", "--version",
                                "SIGTERM", "SIGUSR1", "Lenvaro1"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }

@@ -93,6 +93,28 @@ TEST_F(ConfigFile, ListenAddressDefaultsToLoopback) {
     EXPECT_EQ(readListenSettings(dir_.file("missing.xml"), warnings).port, 9000);
 }
 
+TEST_F(ConfigFile, TrayIconIsOnUnlessSwitchedOff) {
+    const struct {
+        const char* xml;
+        bool on;
+        bool warned;
+    } cases[] = {
+        {"<exeInfo><port>9000</port></exeInfo>", true, false},
+        {"<exeInfo><trayIcon>off</trayIcon></exeInfo>", false, false},
+        {"<exeInfo><trayIcon> NO </trayIcon></exeInfo>", false, false},
+        {"<exeInfo><trayIcon>0</trayIcon></exeInfo>", false, false},
+        {"<exeInfo><trayIcon>On</trayIcon></exeInfo>", true, false},
+        {"<exeInfo><trayIcon>hidden</trayIcon></exeInfo>", true, true},
+        {"<trayIcon>off</trayIcon>", true, false},  // not inside exeInfo
+    };
+    for (const auto& each : cases) {
+        std::string warnings;
+        write(each.xml);
+        EXPECT_EQ(readListenSettings(path(), warnings).trayIcon, each.on) << each.xml;
+        EXPECT_EQ(warnings.find("trayIcon \"hidden\"") != std::string::npos, each.warned) << warnings;
+    }
+}
+
 TEST(ConfigurationPath, PrefersCfgBesideTheExecutableThenTheInstalledTree) {
     ScratchDirectory root;
     const std::string bin = root.file("bin");

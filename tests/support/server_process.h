@@ -50,6 +50,7 @@ struct ServerOptions {
     std::string executableName = "lenvaro-server";
     std::string libraryName = "libpictavo.so";
     std::vector<std::string> launcher;
+    std::vector<std::string> arguments;  // given to the executable by start()
 };
 
 // A server of the build in `build` (its bin/lenvaro-server and lib/libpictavo.so; this build's
@@ -135,12 +136,17 @@ public:
             // Nor its USB ID card readers.
             setenv("PICTAVO_USB", "off", 1);
             unsetenv("LD_LIBRARY_PATH");
+            // No desktop: without a session bus address the service looks for the bus in its
+            // private runtime directory and finds none, so no icon of a test reaches the
+            // desktop of whoever runs the tests (a test with a bus of its own names it).
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
             if (options_.umask) ::umask(*options_.umask);
             // Relative paths the service is given land in its private folder, wherever the
             // tests were started from.
             if (chdir(root_.path().c_str()) != 0) _exit(126);
             for (const auto& [name, value] : options_.environment) setenv(name.c_str(), value.c_str(), 1);
             std::vector<std::string> line = commandLine();
+            line.insert(line.end(), options_.arguments.begin(), options_.arguments.end());
             std::vector<char*> argv;
             for (std::string& part : line) argv.push_back(part.data());
             argv.push_back(nullptr);

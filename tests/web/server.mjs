@@ -123,6 +123,9 @@ export class ServerProcess {
     };
     delete env.LD_LIBRARY_PATH;
     delete env.INVOCATION_ID;
+    // No desktop: with no bus address and a private runtime directory the service finds no
+    // session bus, so its tray icon never reaches the desktop of whoever runs the tests.
+    delete env.DBUS_SESSION_BUS_ADDRESS;
     const server = [path.join(this.root, "bin", "lenvaro-server"), "--no-relaunch"];
     const command = setpriv ? [setpriv, "--pdeathsig", "SIGKILL", ...server] : server;
     const child = spawn(command[0], command.slice(1), {

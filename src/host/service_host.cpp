@@ -145,6 +145,8 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
         [](const std::string& address, uint16_t port) {
             std::cout << "Lenvaro Server listening on " << address << ":" << port << std::endl;
         },
+        // On the I/O thread; the service outlives the endpoint.
+        [&service] { return service->statusMembers(); },
     });
     server.setAllowedOrigins(settings.allowedOrigins);
     service = std::make_unique<CommandService>(

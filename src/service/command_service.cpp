@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "biometrics/face_match_worker.h"
+#include "camera/preview.h"
 #include "capture/pictavo.h"
 #include "service/reply.h"
 
@@ -71,6 +72,10 @@ CommandService::~CommandService() {
     closeCallbacks();
     CommandService* self = this;
     theInstance.compare_exchange_strong(self, nullptr);
+}
+
+std::string CommandService::statusMembers() const {
+    return cameraStatus.jsonMembers(previewState().width(), autoCaptureCount.load());
 }
 
 void CommandService::closeCallbacks() {

@@ -10,6 +10,9 @@ import fs from "node:fs";
 import path from "node:path";
 import { after, before, test } from "node:test";
 
+import { WebSocket } from "ws";
+
+import { LenvaroClient } from "../../web/client/lenvaro-client.js";
 import { launchChromium, waitFor } from "./chromium.mjs";
 import { ServerProcess, freePort } from "./server.mjs";
 
@@ -34,8 +37,23 @@ after(async () => {
   await server?.stop();
 });
 
+// The service as a fresh page expects it, whatever the test before left running: no camera open,
+// nothing recorded or captured by itself.
+async function stopTheCameras() {
+  const client = new LenvaroClient({ WebSocket, url: server.url, reconnect: false });
+  try {
+    await client.connect();
+    for (const [name, args] of [["camStopAutoCapture", {}], ["camStopRecord", {}], ["camCloseDev", { devIndex: 0 }], ["camCloseDev", { devIndex: 1 }]]) {
+      await client.call(name, args);
+    }
+  } finally {
+    client.close();
+  }
+}
+
 // Runs body with a fresh browser context, closed however the test ends.
 async function inContext(body, { locale = "en-US" } = {}) {
+  await stopTheCameras();
   const context = await browser.newContext({ viewport: { width: 1366, height: 768 }, locale });
   try {
     return await body(context);
@@ -232,10 +250,9 @@ test("a reload shows the service's camera and settings, and Close camera closes 
     await page.reload();
     await page.waitForSelector('#connectionState[data-state="open"]', { timeout: 15000 });
     await page.waitForFunction(() => window.lenvaroDemo.camera.open === 1, null, { timeout: 15000 });
-    assert.equal(await page.inputValue("#device"), "1");
-    assert.equal(await page.inputValue("#rotateMode"), "1");
-    assert.equal(await page.inputValue("#cropType"), "1");
-    assert.equal(await page.inputValue("#previewWidth"), "320");
+    const shown = await page.evaluate(() => ["device", "rotateMode", "cropType", "previewWidth"].map((id) => document.getElementById(id).value));
+    const status = JSON.stringify(await serviceStatus(page));
+    assert.deepEqual(shown, ["1", "1", "1", "320"], status);
     await page.waitForFunction(() => document.querySelectorAll("#resolution option").length > 1);
     await page.waitForFunction((size) => document.querySelector("#resolution").selectedOptions[0]?.textContent === size,
       await call(page, "camGetCurResolution"), { timeout: 15000 });
@@ -293,9 +310,9 @@ test("the work folder fills every path; captures, recordings, auto captures and 
 
     await page.click('#tabs button[data-tab="documents"]');
     assert.equal(await clickAndWaitForResult(page, "#pdfAdd"), "0");
-    assert.equal(await page.textContent("#pdfList"), "1 pictures in the service's list");
+    assert.equal(await page.textContent("#pdfList"), "Pictures in the service's list: 1");
     assert.equal(await clickAndWaitForResult(page, "#pdfCombine"), `Written to ${inWork("lenvaro-document.pdf")}`);
-    assert.equal(await page.textContent("#pdfList"), "0 pictures in the service's list");
+    assert.equal(await page.textContent("#pdfList"), "Pictures in the service's list: 0");
     assert.ok(fs.existsSync(inWork("lenvaro-document.pdf")));
     // The capture beside itself: twice as wide, shown once written.
     await clickAndWaitForResult(page, "#combineImage");
@@ -314,7 +331,7 @@ test("the work folder fills every path; captures, recordings, auto captures and 
     await page.fill("#pdfImage", inWork("missing.jpg"));
     assert.equal(await clickAndWaitForResult(page, "#pdfAdd"), "-99: no file at that path");
     assert.match(await clickAndWaitForResult(page, "#pdfCombine"), /^Not combined/);
-    assert.equal(await page.textContent("#pdfList"), "0 pictures in the service's list");
+    assert.equal(await page.textContent("#pdfList"), "Pictures in the service's list: 0");
     assert.equal(await page.$eval("#resultText", (text) => text.classList.contains("failure")), true);
     await call(page, "camCloseDev", { devIndex: 0 });
     await page.click('#tabs button[data-tab="capture"]');
@@ -339,7 +356,7 @@ test("a double click sends one command, and the PDF list shown is the service's"
       await page.waitForFunction((selector) => !document.querySelector(selector).disabled, button, { timeout: 30000 });
       assert.equal(await sentCommands(page, command), 1, command);
     }
-    assert.equal(await page.textContent("#pdfList"), "0 pictures in the service's list");
+    assert.equal(await page.textContent("#pdfList"), "Pictures in the service's list: 0");
     // Combining an empty list tells why.
     assert.equal(await clickAndWaitForResult(page, "#pdfCombine"), "-2: the list is empty (add pictures first), or no output path was given");
     // The Files tab lists with single slashes and deletes.

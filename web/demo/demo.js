@@ -69,7 +69,7 @@ const LABELS = {
   "pdf.image": ["图片", "Picture"],
   "pdf.add": ["加入列表", "Add to list"],
   "pdf.list": ["列表", "List"],
-  "pdf.count": ["服务的列表中有 {n} 张图片", "{n} pictures in the service's list"],
+  "pdf.count": ["服务列表中的图片：{n}", "Pictures in the service's list: {n}"],
   "pdf.notCombined": ["未合成：最近一次加入列表失败，服务不会合成。请重新加入图片。", "Not combined: the last add to the list failed, so the service does not combine. Add the pictures again."],
   "pdf.output": ["输出", "Output"],
   "pdf.quality": ["质量", "Quality"],
@@ -142,6 +142,7 @@ const LABELS = {
   "files.delete": ["删除", "Delete"],
   "files.deleted": ["已删除 {path}", "Deleted {path}"],
   "files.none": ["该目录中没有文件（或目录不存在）", "No files in that folder (or it does not exist)"],
+  "files.count": ["{folder} 中的文件：{n}", "Files in {folder}: {n}"],
   "files.answer": ["服务器应答：{answer}", "The server answered: {answer}"],
   "console.title": ["发送任意命令", "Send any command"],
   "console.name": ["命令名 (FuncName)", "Command (FuncName)"],
@@ -403,10 +404,13 @@ function connect() {
 
 // Once connected: the pickers, then the service's own state (which camera is open, at what
 // size, with which settings), then the lists the other panels need.
+let listsLoaded = false;
+
 async function afterOpen() {
   await loadDeviceNames();
   await syncWithService();
   await loadLists();
+  listsLoaded = true;
 }
 
 // Sends one command, logs it, and shows its result with the meaning of a failure;
@@ -502,8 +506,15 @@ async function loadLists() {
 
 // The page shows what the service has: after loading, after a reconnect, when the tab comes to
 // the front, after a camera is closed and after each change of the PDF list (which leaves the
-// camera pickers alone: `pickers` false).
-async function syncWithService({ pickers = true } = {}) {
+// camera pickers alone: `pickers` false). One at a time: two would fill the pickers in turns.
+let syncing = Promise.resolve();
+function syncWithService(options) {
+  const next = syncing.then(() => syncOnce(options));
+  syncing = next.catch(() => {});
+  return next;
+}
+
+async function syncOnce({ pickers = true } = {}) {
   const status = await readStatus();
   if (!status) {
     if (pickers) await showFormatsOfPickedDevice();
@@ -532,7 +543,9 @@ async function syncWithService({ pickers = true } = {}) {
     camera.open = null;
     await showFormatsOfPickedDevice();
   }
-  showPreviewWidth(status.previewWidth);
+  // The service's preview width is the preview's only while a camera runs; otherwise the page's
+  // choice stands for the next open.
+  if (pickers && open) showPreviewWidth(status.previewWidth);
   showRecording(status.recording);
   showAutoCapture(status.autoCapture);
   showPdfList(status.pdfList);
@@ -931,7 +944,7 @@ async function listFolder() {
     return item;
   });
   $("fileList").replaceChildren(...items);
-  if (files.length === 0) showText(t("files.none"));
+  showText(files.length === 0 ? t("files.none") : t("files.count", { folder: value("listFolder"), n: files.length }));
 }
 
 function showIdCard(text) {
@@ -1062,7 +1075,7 @@ function wire() {
   $("workFolder").addEventListener("change", fillPaths);
   // Another tab may have changed the service's state meanwhile.
   document.addEventListener("visibilitychange", () => {
-    if (document.visibilityState === "visible" && client?.connected) syncWithService().catch(report);
+    if (document.visibilityState === "visible" && client?.connected && listsLoaded) syncWithService().catch(report);
   });
 }
 

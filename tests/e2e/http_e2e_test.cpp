@@ -1,6 +1,6 @@
-// Plain HTTP on the service's port: the demo page under /demo/, the client library under
-// /client/, GET /status with the service's state, HEAD, and plain answers for everything else, on
-// the real executable in a private copy of the installed layout.
+// Plain HTTP on the service's port: the demo page under /demo/, GET /status with the service's
+// state, HEAD, and plain answers for everything else, on the real executable in a private copy of
+// the installed layout. (The client library under /client/: tests/web/pages.test.mjs.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -102,18 +102,6 @@ TEST_F(StatusOfTheCameras, StatusShowsTheCameraAPageOpened) {
     EXPECT_EQ(replyTo(page, R"({"FuncName":"camCloseDev","argument":{"devIndex":1}})"),
               R"({"FuncName":"camCloseDev","result":"0"})");
     EXPECT_NE(httpGet(port_, "/status").body.find(R"("cameras":[])"), std::string::npos);
-}
-
-TEST_F(DemoOverHttp, ServesTheClientLibraryToPagesOfAnySite) {
-    const HttpResponse module = httpGet(port_, "/client/lenvaro-client.js");
-    EXPECT_EQ(module.statusLine, "HTTP/1.1 200 OK");
-    EXPECT_EQ(module.header("Access-Control-Allow-Origin"), "*");
-    EXPECT_EQ(module.body, readWholeFile(builtDemoFolder() + "/client/lenvaro-client.js"));
-    const HttpResponse classic = httpGet(port_, "/client/lenvaro-client.global.js");
-    EXPECT_EQ(classic.statusLine, "HTTP/1.1 200 OK");
-    EXPECT_EQ(classic.header("Content-Type"), "text/javascript; charset=utf-8");
-    EXPECT_NE(classic.body.find("global.Lenvaro = Object.freeze({"), std::string::npos);
-    EXPECT_EQ(classic.body.find("\nexport "), std::string::npos);
 }
 
 TEST_F(DemoOverHttp, TheRootLeadsToThePageHeadIsAnsweredAndTheSocketStillServes) {

@@ -351,28 +351,6 @@ describe("connection handling", () => {
     }
   });
 
-  test("connect() rejects within its limit while reconnection goes on, and the open comes later", async () => {
-    const port = await freePort();
-    const client = new LenvaroClient({ WebSocket, url: `ws://127.0.0.1:${port}/`, connectTimeoutMs: 700, reconnectDelayMs: 100, maxReconnectDelayMs: 200 });
-    const server = new ServerProcess({ port });
-    try {
-      const started = Date.now();
-      await assert.rejects(client.connect(), { code: "UNAVAILABLE" });
-      const waited = Date.now() - started;
-      assert.ok(waited >= 650 && waited < 3000, `${waited} ms`);
-      // Per call, and for ever: the same client, still trying.
-      await assert.rejects(client.connect({ timeoutMs: 50 }), { code: "UNAVAILABLE" });
-      const opened = new Promise((resolve) => client.on("open", resolve));
-      const waiting = client.connect({ timeoutMs: Infinity });
-      await server.start();
-      await Promise.all([opened, waiting]);
-      assert.equal(await client.call("camGetDevCount"), "2");
-    } finally {
-      client.close();
-      await server.stop();
-    }
-  });
-
   test("a browser that holds the attempt makes connect() reject as blocked at its limit", async () => {
     const client = new LenvaroClient({ WebSocket: HeldSocket, url: "ws://127.0.0.1:9/", page: askingPage, promptCheckMs: 20, connectTimeoutMs: 200 });
     try {

@@ -22,10 +22,10 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "common/jpeg_codec.h"
 #include "document_photos.h"
 #include "pictavo/camera/camera_family.h"
 #include "pictavo/camera/capture_pipeline.h"
-#include "files/jpeg_codec.h"
 #include "pictavo/camera/frame_decoding.h"
 #include "pictavo/camera/image_ops.h"
 #include "pictavo/camera/v4l2_camera.h"

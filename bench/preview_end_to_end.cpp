@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "files/base64.h"
-#include "files/jpeg_codec.h"
+#include "common/base64.h"
+#include "common/jpeg_codec.h"
 #include "process_info.h"
 #include "raw_ws_peer.h"
 #include "server_process.h"

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "camera/preview.h"
+#include "common/code_page.h"
+#include "common/paths.h"
 #include "files/text_encoding.h"
-#include "platform/code_page.h"
-#include "platform/paths.h"
 #include "service/command_service.h"
 
 // jpeglib.h needs FILE and size_t declared first.

@@ -33,12 +33,11 @@ set_target_properties(JPEG::JPEG PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${deps}/include)
 set(WEBSOCKETPP_INCLUDE_DIR ${deps}/include)
 
+add_subdirectory(common)
 add_subdirectory(src)
-target_link_libraries(lenvaro_platform_files PUBLIC ws2_32)
-target_link_libraries(lenvaro_core PUBLIC shell32 user32)
 
 add_executable(LenvaroServer WIN32
-  src/host/main_windows.cpp
+  src/main_windows.cpp
   src/host/lenvaro_server.rc)
 target_link_libraries(LenvaroServer PRIVATE lenvaro_core)
 # The release executable ships without its symbol table (half its size).

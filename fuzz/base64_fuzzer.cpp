@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "files/base64.h"
+#include "common/base64.h"
 #include "fuzz_input.h"
 
 namespace {

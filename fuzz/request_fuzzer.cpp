@@ -33,7 +33,7 @@
 #include "fuzz_input.h"
 #include "json_text.h"
 #include "files/text_encoding.h"
-#include "platform/paths.h"
+#include "common/paths.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/code_page.h"
 #include "files/text_encoding.h"
 #include "fuzz_input.h"
-#include "platform/code_page.h"
 
 namespace {
 

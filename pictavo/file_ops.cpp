@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "files/base64.h"
-#include "files/file_writer.h"
+#include "common/base64.h"
+#include "common/file_writer.h"
 #include "pictavo/status.h"
 
 namespace pictavo {

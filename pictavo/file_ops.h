@@ -16,7 +16,7 @@ std::string encodeFileBase64(const std::string& path);
 // or another kind of file, or when it cannot be removed.
 int deleteFile(const std::string& path);
 
-// Writes `bytes` as the whole file at `path` with the shared file writer (files/file_writer.h):
+// Writes `bytes` as the whole file at `path` with the shared file writer (common/file_writer.h):
 // flushed and renamed into place, so nobody sees half a file; a new file gets the user's umask,
 // a replaced one keeps its mode. For documents: captures, combined pictures, signatures. kOk,
 // or kFileError when any step fails.

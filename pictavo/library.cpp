@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-#include "host/daily_log.h"
+#include "common/daily_log.h"
 #include "pictavo/biometrics/pixel_face_engine.h"
 #include "pictavo/imaging/document_tools.h"
 #include "pictavo/recognition/locale_text.h"
@@ -29,7 +29,7 @@ Engines createEngines(const Config& config) {
 namespace {
 
 // A configuration that cannot be used is told where the service's own troubles go: on standard
-// error and in the day's log, in its folder and line format (host/daily_log.h, linked into this
+// error and in the day's log, in its folder and line format (common/daily_log.h, linked into this
 // library), so that devices missing for that reason are never a mystery.
 void reportConfigProblem(const ConfigResult& loaded) {
     const std::string problem = configProblem(loaded);

@@ -10,8 +10,8 @@ add_library(pictavo_fake SHARED
   ${PROJECT_SOURCE_DIR}/tests/fakes/fake_pictavo.cpp
   ${PROJECT_SOURCE_DIR}/tests/fakes/fake_entry_points.cpp)
 set_target_properties(pictavo_fake PROPERTIES OUTPUT_NAME Pictavo PREFIX "")
-target_include_directories(pictavo_fake PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests/fakes)
-target_link_libraries(pictavo_fake PUBLIC Threads::Threads PRIVATE PkgConfig::JSONCPP lenvaro_base64)
+target_include_directories(pictavo_fake PUBLIC ${PROJECT_SOURCE_DIR}/tests/fakes)
+target_link_libraries(pictavo_fake PUBLIC lenvaro_capture_abi Threads::Threads PRIVATE PkgConfig::JSONCPP lenvaro_base64)
 # Only the fake's own functions are exported, not the runtime and helpers linked into it.
 target_link_options(pictavo_fake PRIVATE
   -Wl,--exclude-libs,libstdc++.a:libgcc.a:libgcc_eh.a:libpthread.a:libwinpthread.a:libjsoncpp.a:liblenvaro_base64.a:liblenvaro_platform_files.a)
@@ -20,7 +20,7 @@ target_link_options(pictavo_fake PRIVATE
 set(LENVARO_WINDOWS_UNIT_TEST_SOURCES
   service/command_service_test.cpp service/command_worker_test.cpp service/dispatch_test.cpp
   service/handshake_policy_test.cpp service/reply_test.cpp
-  files/text_encoding_test.cpp files/upload_commands_test.cpp files/jpeg_codec_test.cpp
+  files/text_encoding_test.cpp files/upload_commands_test.cpp common/jpeg_codec_test.cpp
   host/command_line_test.cpp host/allowed_origins_config_test.cpp
   camera/capture_commands_test.cpp camera/device_commands_test.cpp
   camera/recording_document_commands_test.cpp

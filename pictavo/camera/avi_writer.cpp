@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "files/file_writer.h"
+#include "common/file_writer.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -69,7 +69,7 @@ int AviWriter::open(const std::string& path, int width, int height, int framesPe
                     bool silentAudio) {
     if (file_ || width <= 0 || height <= 0) return kInvalidArgument;
     // The recording grows in the shared writer's new file beside `path` and takes its place
-    // when it is closed (files/file_writer.h); a page never finds half a recording there.
+    // when it is closed (common/file_writer.h); a page never finds half a recording there.
     auto output = std::make_unique<lenvaro::files::AtomicFile>(path, lenvaro::files::FileAccess::Document);
     if (!output->ready()) return kFileError;
     const int fd = ::dup(output->descriptor());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "files/file_writer.h"
+#include "common/file_writer.h"
 
 namespace pictavo {
 

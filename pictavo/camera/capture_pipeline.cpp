@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cmath>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/camera/file_sign.h"
 #include "pictavo/camera/frame_decoding.h"
 #include "pictavo/camera/v4l2_mjpeg.h"

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/status.h"
 
 namespace pictavo {

@@ -1,7 +1,7 @@
 // Motion-JPEG frames to pixels.
 #include "pictavo/camera/frame_decoding.h"
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 
 namespace pictavo {
 

@@ -8,7 +8,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 
 namespace pictavo {
 namespace {

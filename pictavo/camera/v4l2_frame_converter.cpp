@@ -10,7 +10,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/imgproc/hal/hal.hpp>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/camera/v4l2_formats.h"
 
 namespace pictavo {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 
 namespace pictavo {
 namespace {

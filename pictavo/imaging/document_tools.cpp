@@ -12,7 +12,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/file_ops.h"
 #include "pictavo/imaging/bmp_codec.h"
 #include "pictavo/imaging/pdf_document.h"

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "files/file_writer.h"
+#include "common/file_writer.h"
 #include "pictavo/status.h"
 
 namespace pictavo {
@@ -86,7 +86,7 @@ bool PdfDocument::addPicturePage(const Picture& picture, PageSize size) {
 int PdfDocument::save(const std::string& path) {
     if (doc_ == nullptr) return kFileError;
     // libharu saves to a name: it writes the writer's new file, which then takes the target's
-    // place (files/file_writer.h).
+    // place (common/file_writer.h).
     lenvaro::files::AtomicFile output(path, lenvaro::files::FileAccess::Document);
     if (!output.ready()) return kFileError;
     if (HPDF_SaveToFile(handle(doc_), output.temporaryPath().c_str()) != HPDF_OK) {

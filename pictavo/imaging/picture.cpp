@@ -12,7 +12,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/imaging/bmp_codec.h"
 #include "pictavo/imaging/png_codec.h"
 #include "pictavo/status.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "files/file_writer.h"
+#include "common/file_writer.h"
 #include "pictavo/recognition/image_file.h"
 #include "pictavo/recognition/locale_text.h"
 #include "pictavo/status.h"
@@ -34,7 +34,7 @@ OutputKind outputKind(const std::string& path) {
 }
 
 // A recognised text is an ordinary document: written whole or not at all, with the user's
-// umask (files/file_writer.h).
+// umask (common/file_writer.h).
 int writeWholeFile(const std::string& path, const std::string& content) {
     return lenvaro::files::writeFileAtomically(path, content.data(), content.size(),
                                                lenvaro::files::FileAccess::Document)

@@ -13,7 +13,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "files/file_writer.h"
+#include "common/file_writer.h"
 #include "pictavo/recognition/image_file.h"
 #include "pictavo/status.h"
 
@@ -253,7 +253,7 @@ int TextRecognizer::writeSearchablePdf(const std::vector<std::string>& images,
                                        const std::string& language, const std::string& pdfPath) {
     if (!hasLanguage(language)) return kNotSupported;
     // The renderer writes "<base>.pdf": the shared writer's new file, named to end in ".pdf",
-    // which takes the target's place once complete (files/file_writer.h).
+    // which takes the target's place once complete (common/file_writer.h).
     lenvaro::files::AtomicFile output(pdfPath, lenvaro::files::FileAccess::Document, ".pdf");
     if (!output.ready()) return kFileError;
     const std::string& written = output.temporaryPath();

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/file_ops.h"
 #include "pictavo/imaging/png_codec.h"
 #include "pictavo/status.h"

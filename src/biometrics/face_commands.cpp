@@ -4,8 +4,8 @@
 
 #include "biometrics/biometric_commands.h"
 #include "biometrics/face_match_worker.h"
-#include "capture/pictavo.h"
 #include "files/path_argument.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

@@ -4,8 +4,8 @@
 #include <exception>
 #include <utility>
 
-#include "capture/pictavo.h"
-#include "platform/paths.h"
+#include "common/paths.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/reply.h"
 

@@ -4,9 +4,9 @@
 
 #include "camera/auto_capture.h"
 #include "camera/camera_commands.h"
-#include "capture/pictavo.h"
-#include "files/base64.h"
-#include "platform/file_io.h"
+#include "common/base64.h"
+#include "common/file_io.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

@@ -3,7 +3,7 @@
 // passed whole, however long.
 #include "camera/camera_commands.h"
 #include "camera/preview.h"
-#include "capture/pictavo.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

@@ -1,7 +1,7 @@
 // Collecting images into a PDF, combining two images, and the library's own windows.
 #include "camera/camera_commands.h"
-#include "capture/pictavo.h"
-#include "platform/file_io.h"
+#include "common/file_io.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

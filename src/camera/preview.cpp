@@ -10,8 +10,8 @@
 #endif
 
 #include "camera/camera_commands.h"
-#include "capture/pictavo.h"
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

@@ -1,6 +1,6 @@
 // Binding the capture library. On Linux the loader does it: the executable links libpictavo.so.
 // On Windows the service loads Pictavo.dll from its own folder at start and looks up every
-// function of capture/pictavo.h before anything else runs, so that a missing or incomplete
+// function of pictavo.h before anything else runs, so that a missing or incomplete
 // library is reported in plain words rather than by the system loader's dialog.
 #pragma once
 

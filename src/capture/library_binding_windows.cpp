@@ -1,4 +1,4 @@
-// Pictavo.dll bound at run time: one entry point per function of capture/pictavo.h, each
+// Pictavo.dll bound at run time: one entry point per function of pictavo.h, each
 // calling through the address looked up at start. The library's functions are plain C
 // functions whose caller removes the arguments (cdecl), exported under their plain names.
 #include <windows.h>
@@ -8,23 +8,23 @@
 #include <mutex>
 
 #include "capture/library_binding.h"
-#include "capture/pictavo.h"
-#include "platform/paths.h"
-#include "platform/windows_text.h"
+#include "common/paths.h"
+#include "common/windows_text.h"
+#include "pictavo.h"
 
 namespace lenvaro {
 namespace {
 
 enum FunctionIndex {
 #define PICTAVO_FUNCTION(ret, name, params, args) k_##name,
-#include "capture/pictavo_functions.inc"
+#include "pictavo_functions.inc"
 #undef PICTAVO_FUNCTION
     kFunctionCount
 };
 
 const char* const kFunctionNames[kFunctionCount] = {
 #define PICTAVO_FUNCTION(ret, name, params, args) #name,
-#include "capture/pictavo_functions.inc"
+#include "pictavo_functions.inc"
 #undef PICTAVO_FUNCTION
 };
 
@@ -96,6 +96,6 @@ extern "C" {
         return reinterpret_cast<Function>(reinterpret_cast<void*>(                  \
             lenvaro::function(lenvaro::k_##name))) args;                            \
     }
-#include "capture/pictavo_functions.inc"
+#include "pictavo_functions.inc"
 #undef PICTAVO_FUNCTION
 }

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/pictavo.h"
 #include "cards/card_commands.h"
 #include "cards/card_records.h"
 #include "cards/reset_card_reader.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 

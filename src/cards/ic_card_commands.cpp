@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "capture/pictavo.h"
 #include "cards/card_commands.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 

@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "capture/pictavo.h"
 #include "cards/card_commands.h"
 #include "cards/card_records.h"
 #include "cards/reset_card_reader.h"
-#include "files/base64.h"
-#include "files/file_writer.h"
+#include "common/base64.h"
+#include "common/file_writer.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

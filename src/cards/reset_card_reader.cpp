@@ -1,7 +1,7 @@
 // Card reader re-initialisation through the capture library.
 #include "cards/reset_card_reader.h"
 
-#include "capture/pictavo.h"
+#include "pictavo.h"
 
 namespace lenvaro {
 

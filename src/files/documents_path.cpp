@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "platform/file_io.h"
-#include "platform/paths.h"
+#include "common/file_io.h"
+#include "common/paths.h"
 
 namespace lenvaro {
 namespace {

@@ -2,10 +2,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/pictavo.h"
 #include "files/file_commands.h"
 #include "files/folder_walk.h"
 #include "files/path_argument.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

@@ -3,8 +3,8 @@
 
 #include <utility>
 
+#include "common/windows_text.h"
 #include "files/folder_walk.h"
-#include "platform/windows_text.h"
 
 namespace lenvaro {
 namespace {

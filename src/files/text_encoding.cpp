@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/code_page.h"
+#include "common/code_page.h"
 
 namespace lenvaro {
 namespace {

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/pictavo.h"
 #include "files/file_commands.h"
 #include "files/path_argument.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

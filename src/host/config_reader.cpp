@@ -8,7 +8,7 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
-#include "platform/file_io.h"
+#include "common/file_io.h"
 #include "service/handshake_policy.h"
 
 namespace lenvaro {

@@ -9,9 +9,9 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "common/daily_log.h"
+#include "common/windows_text.h"
 #include "host/crash_handler.h"
-#include "host/daily_log.h"
-#include "platform/windows_text.h"
 
 namespace lenvaro {
 

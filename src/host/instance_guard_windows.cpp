@@ -1,8 +1,8 @@
 // The single-instance guard as the session's named mutex.
 #include <windows.h>
 
+#include "common/windows_text.h"
 #include "host/instance_guard.h"
-#include "platform/windows_text.h"
 
 namespace lenvaro {
 

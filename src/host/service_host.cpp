@@ -10,16 +10,16 @@
 #include <memory>
 #include <thread>
 
-#include "capture/pictavo.h"
 #include "cards/reset_card_reader.h"
+#include "common/daily_log.h"
+#include "common/paths.h"
 #include "host/command_line.h"
 #include "host/config_reader.h"
 #include "host/crash_handler.h"
-#include "host/daily_log.h"
 #include "host/instance_guard.h"
 #include "host/listen_port.h"
 #include "host/service_thread.h"
-#include "platform/paths.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/ws_server.h"

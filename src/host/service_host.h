@@ -1,5 +1,5 @@
 // The program, the same on every platform: the command line's actions, and serving from the
-// single-instance guard to the exit status. The platform's entry point (main.cpp,
+// single-instance guard to the exit status. The platform's entry point (main_linux.cpp,
 // main_windows.cpp) supplies what differs through a HostPlatform: its names, how the running
 // instance is signalled, how a problem reaches the user, what must be ready before the service
 // is made, and how the host thread waits for a quit.

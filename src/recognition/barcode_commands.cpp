@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "capture/pictavo.h"
+#include "pictavo.h"
 #include "recognition/fixed_buffer.h"
 #include "recognition/recognition_commands.h"
 #include "service/command_service.h"

@@ -7,7 +7,7 @@
 // object out of it and parse that.
 #include <algorithm>
 
-#include "capture/pictavo.h"
+#include "pictavo.h"
 #include "recognition/fixed_buffer.h"
 #include "recognition/recognition_commands.h"
 #include "service/command_service.h"

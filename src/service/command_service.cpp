@@ -8,7 +8,7 @@
 
 #include "biometrics/face_match_worker.h"
 #include "camera/preview.h"
-#include "capture/pictavo.h"
+#include "pictavo.h"
 #include "service/reply.h"
 
 namespace lenvaro {

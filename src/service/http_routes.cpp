@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/file_io.h"
-#include "platform/paths.h"
+#include "common/file_io.h"
+#include "common/paths.h"
 
 #ifndef LENVARO_VERSION
 #define LENVARO_VERSION "unknown"

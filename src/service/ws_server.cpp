@@ -10,8 +10,8 @@
 #include <websocketpp/config/asio_no_tls.hpp>
 #include <websocketpp/server.hpp>
 
+#include "common/file_io.h"
 #include "files/text_encoding.h"
-#include "platform/file_io.h"
 #include "service/command_worker.h"
 #include "service/handshake_policy.h"
 #include "service/http_routes.h"

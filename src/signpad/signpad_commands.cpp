@@ -1,9 +1,9 @@
 // Signature pad commands and the callback the library calls when a signature was saved.
 #include <string>
 
-#include "capture/pictavo.h"
-#include "files/base64.h"
+#include "common/base64.h"
 #include "files/path_argument.h"
+#include "pictavo.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply.h"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fake_pictavo.h"
-#include "files/base64.h"
-#include "platform/paths.h"
+#include "common/base64.h"
+#include "common/paths.h"
 #include "command_test.h"
 #include "private_home.h"
 #include "test_files.h"

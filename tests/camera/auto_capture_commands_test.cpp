@@ -9,7 +9,7 @@
 
 #include "camera/auto_capture.h"
 #include "camera_test.h"
-#include "files/base64.h"
+#include "common/base64.h"
 
 namespace lenvaro {
 namespace {

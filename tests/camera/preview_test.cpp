@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "camera_test.h"
-#include "files/jpeg_codec.h"
-#include "platform/paths.h"
+#include "common/jpeg_codec.h"
+#include "common/paths.h"
 #include "service/dispatch.h"
 
 namespace lenvaro {

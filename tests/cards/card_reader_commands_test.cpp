@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_pictavo.h"
-#include "platform/code_page.h"
+#include "common/code_page.h"
 #include "command_test.h"
 
 namespace lenvaro {

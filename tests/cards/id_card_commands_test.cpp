@@ -11,8 +11,8 @@
 
 #include "cards/reset_card_reader.h"
 #include "command_test.h"
+#include "common/base64.h"
 #include "fake_pictavo.h"
-#include "files/base64.h"
 #include "test_files.h"
 
 namespace lenvaro {

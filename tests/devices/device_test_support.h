@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "../pictavo/cards/us_keystrokes.h"
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 
 namespace lenvaro_devices {
 

@@ -7,8 +7,8 @@
 #include <mutex>
 
 #include "../pictavo/temp_dir.h"
+#include "common/jpeg_codec.h"
 #include "device_test_support.h"
-#include "files/jpeg_codec.h"
 #include "pictavo/camera/camera_family.h"
 #include "pictavo/camera/v4l2_camera.h"
 #include "pictavo/camera/v4l2_camera_scanner.h"

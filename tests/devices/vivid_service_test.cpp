@@ -5,9 +5,9 @@
 
 #include <optional>
 
+#include "common/base64.h"
+#include "common/jpeg_codec.h"
 #include "device_test_support.h"
-#include "files/base64.h"
-#include "files/jpeg_codec.h"
 #include "server_process.h"
 #include "ws_test_client.h"
 

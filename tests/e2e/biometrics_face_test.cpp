@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "files/base64.h"
-#include "files/jpeg_codec.h"
+#include "common/base64.h"
+#include "common/jpeg_codec.h"
 #include "server_process.h"
 #include "ws_test_client.h"
 

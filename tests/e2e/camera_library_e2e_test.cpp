@@ -9,8 +9,8 @@
 #include <optional>
 #include <thread>
 
-#include "files/base64.h"
-#include "files/jpeg_codec.h"
+#include "common/base64.h"
+#include "common/jpeg_codec.h"
 #include "server_process.h"
 #include "ws_test_client.h"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <thread>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "server_process.h"
 #include "ws_test_client.h"
 

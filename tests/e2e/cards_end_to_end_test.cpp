@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "files/base64.h"
+#include "common/base64.h"
 #include "server_process.h"
 #include "ws_test_client.h"
 

@@ -7,7 +7,7 @@
 #include <regex>
 #include <vector>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "server_process.h"
 #include "ws_test_client.h"
 

@@ -19,8 +19,8 @@
 #include <thread>
 #include <utility>
 
+#include "common/base64.h"
 #include "fake_state.h"
-#include "files/base64.h"
 
 #ifdef _WIN32
 // The C runtime's descriptors on Windows have no close-on-exec; binary keeps the lines as written.

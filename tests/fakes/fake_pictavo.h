@@ -1,4 +1,4 @@
-// Recording fake of the capture library: it exports every function of capture/pictavo.h, records
+// Recording fake of the capture library: it exports every function of pictavo.h, records
 // each call with its arguments, and does what the test programmed (statuses, texts, outputs,
 // callbacks, crashes, delays).
 //
@@ -29,7 +29,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "capture/pictavo.h"
+#include "pictavo.h"
 
 namespace pictavo_fake {
 

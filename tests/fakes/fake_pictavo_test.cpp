@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "files/base64.h"
+#include "common/base64.h"
 
 namespace pictavo_fake {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "fake_pictavo.h"
 #include "files/folder_walk.h"
-#include "platform/paths.h"
+#include "common/paths.h"
 #include "command_test.h"
 
 namespace lenvaro {

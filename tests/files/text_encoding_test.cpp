@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/code_page.h"
 #include "files/documents_path.h"
-#include "platform/code_page.h"
 
 namespace lenvaro {
 namespace {

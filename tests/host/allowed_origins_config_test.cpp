@@ -3,8 +3,8 @@
 
 #include <fstream>
 
+#include "common/paths.h"
 #include "host/config_reader.h"
-#include "platform/paths.h"
 
 namespace lenvaro {
 namespace {

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "platform/paths.h"
+#include "common/paths.h"
 #include "test_files.h"
 
 namespace lenvaro {

@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "platform/paths.h"
+#include "common/paths.h"
 
 namespace lenvaro {
 namespace {

@@ -15,8 +15,8 @@
 #include <sstream>
 #include <thread>
 
-#include "host/daily_log.h"
-#include "platform/paths.h"
+#include "common/daily_log.h"
+#include "common/paths.h"
 #include "test_files.h"
 
 namespace lenvaro {

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "common/windows_text.h"
 #include "host/tray_window_windows.h"
-#include "platform/windows_text.h"
 
 namespace lenvaro {
 namespace {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform/paths.h"
+#include "common/paths.h"
 #include "scoped_environment.h"
 
 extern char** environ;

@@ -4,9 +4,9 @@
 
 #include <set>
 
+#include "common/code_page.h"
 #include "fake_pictavo.h"
 #include "files/text_encoding.h"
-#include "platform/code_page.h"
 #include "service_harness.h"
 
 namespace lenvaro {

@@ -22,7 +22,7 @@
 
 #include "argument_keys.h"
 #include "json_text.h"
-#include "platform/paths.h"
+#include "common/paths.h"
 #include "service/dispatch.h"
 #include "scoped_environment.h"
 #include "service_harness.h"

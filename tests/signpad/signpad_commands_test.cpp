@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "fake_pictavo.h"
-#include "files/base64.h"
-#include "platform/paths.h"
+#include "common/base64.h"
+#include "common/paths.h"
 #include "command_test.h"
 
 namespace lenvaro {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/paths.h"
+#include "common/paths.h"
 #include "scoped_environment.h"
 
 namespace lenvaro::testing {

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/paths.h"
 #include "loopback_socket.h"
-#include "platform/paths.h"
 #include "test_files.h"
 
 namespace lenvaro::testing {

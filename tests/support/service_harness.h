@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "fake_pictavo.h"
-#include "platform/paths.h"
 #include "service/command_service.h"
 #include "service/dispatch.h"
 #include "service/reply_route.h"

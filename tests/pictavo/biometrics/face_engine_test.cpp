@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "../temp_dir.h"
-#include "files/base64.h"
-#include "files/jpeg_codec.h"
+#include "common/base64.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/biometrics/pixel_face_engine.h"
 #include "pictavo/imaging/bmp_codec.h"
 #include "pictavo/imaging/png_codec.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/camera/camera.h"
 #include "pictavo/camera/frame_generator.h"
 #include "scoped_environment.h"

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <random>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 
 namespace pictavo_test {
 namespace {

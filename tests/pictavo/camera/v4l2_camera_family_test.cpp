@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "camera_test_support.h"
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/camera/camera_family.h"
 #include "pictavo/camera/v4l2_camera_scanner.h"
 #include "pictavo/config.h"

@@ -9,7 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "document_photos.h"
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/camera/camera_stream.h"
 #include "pictavo/camera/frame_decoding.h"
 #include "pictavo/status.h"

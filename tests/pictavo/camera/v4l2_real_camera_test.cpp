@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "../temp_dir.h"
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/camera/camera_family.h"
 #include "pictavo/camera/v4l2_camera_scanner.h"
 #include "pictavo/camera/v4l2_enumeration.h"

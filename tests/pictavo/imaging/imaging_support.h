@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "files/jpeg_codec.h"
+#include "common/jpeg_codec.h"
 #include "pictavo/imaging/picture.h"
 
 namespace imaging_test {

@@ -51,6 +51,8 @@ add_custom_target(lenvaro_web_demo ALL
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/web/demo ${LENVARO_WEB_DEMO_DIR}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${LENVARO_WEB_DEMO_DIR}/client
   COMMAND ${CMAKE_COMMAND} -E copy web/client/lenvaro-client.js web/client/lenvaro-client.d.ts ${LENVARO_WEB_DEMO_DIR}/client/
+  COMMAND ${CMAKE_COMMAND} -DMODULE=${PROJECT_SOURCE_DIR}/web/client/lenvaro-client.js
+    -DOUTPUT=${LENVARO_WEB_DEMO_DIR}/client/lenvaro-client.global.js -P ${PROJECT_SOURCE_DIR}/cmake/client_global_script.cmake
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
 add_dependencies(LenvaroServer lenvaro_web_demo)
 

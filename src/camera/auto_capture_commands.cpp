@@ -23,13 +23,15 @@ void camStartAutoCaptureCommand(CommandService& service) {
     service.autoCaptureParam = param;
     const int status =
         camStartAutoCapture(service.currentDevice.load(), type, param, onAutoCapture);
+    if (status == 0) service.cameraStatus.autoCaptureStarted(service.currentDevice.load());
     service.sendReply("camStartAutoCapture", intToText(status), false);
 }
 
 void camStopAutoCaptureCommand(CommandService& service) {
     // The armed path, value and counter stay as they are.
-    service.sendReply("camStopAutoCapture",
-                      intToText(camStopAutoCapture(service.currentDevice.load())), false);
+    const int status = camStopAutoCapture(service.currentDevice.load());
+    service.cameraStatus.autoCaptureStopped();
+    service.sendReply("camStopAutoCapture", intToText(status), false);
 }
 
 void fileEncodeBase64Command(CommandService& service) {

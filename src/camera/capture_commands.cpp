@@ -29,8 +29,12 @@ void camSetImageAutoCropCommand(CommandService& service) {
     // The preview mark goes first, even if the library then refuses the automatic crop.
     previewState().setCropRect(CropRect{});
     const int32_t cropType = service.argInt("CropType");
-    camSetImageCusCropRect(dev(service), 0, 0, 0, 0);
-    reply(service, "camSetImageAutoCrop", camSetImageAutoCrop(dev(service), cropType));
+    if (camSetImageCusCropRect(dev(service), 0, 0, 0, 0) == 0) {
+        service.cameraStatus.customCropSet(dev(service), CropRect{});
+    }
+    const int status = camSetImageAutoCrop(dev(service), cropType);
+    if (status == 0) service.cameraStatus.autoCropSet(dev(service), cropType);
+    reply(service, "camSetImageAutoCrop", status);
 }
 
 void camSetImageCusCropRectCommand(CommandService& service) {
@@ -39,13 +43,18 @@ void camSetImageCusCropRectCommand(CommandService& service) {
     const int status =
         camSetImageCusCropRect(dev(service), rect.left, rect.top, rect.right, rect.bottom);
     // Only a rectangle the library accepted is marked on the preview.
-    if (status == 0) previewState().setCropRect(rect);
+    if (status == 0) {
+        previewState().setCropRect(rect);
+        service.cameraStatus.customCropSet(dev(service), rect);
+    }
     reply(service, "camSetImageCusCropRect", status);
 }
 
 void camSetImageRotateModeCommand(CommandService& service) {
-    reply(service, "camSetImageRotateMode",
-          camSetImageRotateMode(dev(service), service.argInt("rotateMode")));
+    const int32_t rotateMode = service.argInt("rotateMode");
+    const int status = camSetImageRotateMode(dev(service), rotateMode);
+    if (status == 0) service.cameraStatus.rotationSet(dev(service), rotateMode);
+    reply(service, "camSetImageRotateMode", status);
 }
 
 void camSetImageDPICommand(CommandService& service) {

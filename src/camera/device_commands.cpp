@@ -29,7 +29,9 @@ void camInitCameraLibCommand(CommandService& service) {
 
 void camUnInitCameraLibCommand(CommandService& service) {
     camCloseDev(service.currentDevice.load());
+    service.cameraStatus.closed(service.currentDevice.load());
     const int status = camUnInitCameraLib();
+    if (status == 0) service.cameraStatus.libraryReleased();
     // Released, the library has closed every camera.
     service.status().setOpenCamera(ServiceStatus::kNoCamera);
     service.sendReply("camUnInitCameraLib", intToText(status), false);
@@ -39,6 +41,7 @@ void camOpenDevCommand(CommandService& service) {
     // The camera opened last is closed first, also when none was ever opened (device 0).
     camCloseDev(service.currentDevice.load());
     service.status().cameraClosed(service.currentDevice.load());
+    service.cameraStatus.closed(service.currentDevice.load());
     const int32_t devIndex = service.argInt("devIndex");
     const int32_t subtype = service.argInt("subtype");
     const int32_t height = service.argInt("height");
@@ -48,6 +51,7 @@ void camOpenDevCommand(CommandService& service) {
         service.currentDevice = devIndex;
         service.currentSubtype = subtype;
         service.secondTableDevice = devIndex;
+        service.cameraStatus.opened(devIndex, subtype, width, height);
         // From here on the library may deliver preview frames.
         camRegCallBackPreviewImage(devIndex, onPreviewFrame);
         service.status().setOpenCamera(devIndex);
@@ -59,6 +63,7 @@ void camCloseDevCommand(CommandService& service) {
     const int32_t devIndex = service.argInt("devIndex");
     const int status = camCloseDev(devIndex);
     if (status == 0) service.status().cameraClosed(devIndex);
+    service.cameraStatus.closed(devIndex);
     service.sendReply("camCloseDev", intToText(status), false);
 }
 
@@ -104,7 +109,9 @@ void camSetResolutionCommand(CommandService& service) {
     int width = 0;
     int height = 0;
     camGetResolution(dev, service.currentSubtype.load(), service.argInt("index"), &width, &height);
-    service.sendReply("camSetResolution", intToText(camSetResolution(dev, width, height)), false);
+    const int status = camSetResolution(dev, width, height);
+    if (status == 0) service.cameraStatus.resolutionSet(dev, width, height);
+    service.sendReply("camSetResolution", intToText(status), false);
 }
 
 void camGetMediaTypeCountCommand(CommandService& service) {
@@ -127,6 +134,8 @@ void camSetMediaTypeCommand(CommandService& service) {
     const int status = camSetMediaType(service.currentDevice.load(), index);
     // Recorded whatever the library said: the resolution commands follow the page's choice.
     service.currentSubtype = index;
+    // What pages are shown is what the camera runs at.
+    if (status == 0) service.cameraStatus.mediaTypeSet(service.currentDevice.load(), index);
     service.sendReply("camSetMediaType", intToText(status), false);
 }
 

@@ -21,7 +21,8 @@ void camAddFileToPDFListCommand(CommandService& service) {
         return;
     }
     const int status = camAddFileToPDFList(path.c_str());
-    if (status != 0) service.pdfListReady = false;
+    if (status == 0) service.cameraStatus.pdfPictureAdded();
+    else service.pdfListReady = false;
     service.sendReply("camAddFileToPDFList", intToText(status), false);
 }
 
@@ -30,8 +31,10 @@ void camCombinePDFCommand(CommandService& service) {
     // add; pages written for this protocol wait for that.
     if (!service.pdfListReady.load()) return;
     const std::string path = service.argString("filePath");
-    service.sendReply("camCombinePDF",
-                      intToText(camCombinePDF(path.c_str(), service.argInt("JpegQuality"))), false);
+    const int status = camCombinePDF(path.c_str(), service.argInt("JpegQuality"));
+    // The library empties its list on every combine that names a file, also one that failed.
+    if (!path.empty()) service.cameraStatus.pdfListCombined();
+    service.sendReply("camCombinePDF", intToText(status), false);
 }
 
 void camCombineImageCommand(CommandService& service) {

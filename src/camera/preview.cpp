@@ -335,8 +335,11 @@ bool onPreviewFrame(uint8_t* pixels, int width, int height, int /*spare*/) {
     try {
         const CommandService::CallbackAccess access;
         CommandService* service = access.service();
-        if (service == nullptr || service->pushSuspended.load()) return true;
+        if (service == nullptr) return true;
         if (pixels == nullptr || width <= 0 || height <= 0) return true;
+        // The size the camera really runs at, for GET /status, also while no page watches.
+        service->cameraStatus.frameArrived(width, height);
+        if (service->pushSuspended.load()) return true;
 
         Pipeline& p = pipeline();
         // A frame arriving while another is still being worked on (a second camera thread)

@@ -52,12 +52,15 @@ void camStartRecordCommand(CommandService& service) {
     // Microphone before video format; the last argument is always 1.
     const int status = camStartRecord(service.currentDevice.load(), path.c_str(),
                                       service.argInt("micphone"), service.argInt("videoFormat"), 1);
+    if (status == 0) service.cameraStatus.recordingStarted(service.currentDevice.load());
     service.sendReply("camStartRecord", intToText(status), false);
 }
 
 void camStopRecordCommand(CommandService& service) {
-    service.sendReply("camStopRecord", intToText(camStopRecord(service.currentDevice.load())),
-                      false);
+    const int status = camStopRecord(service.currentDevice.load());
+    // Whatever it answers (-5: frames left out), the recording has ended.
+    service.cameraStatus.recordingStopped();
+    service.sendReply("camStopRecord", intToText(status), false);
 }
 
 // Accepted and never answered: the library has no volume query.

@@ -186,6 +186,8 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
             std::cout << "Lenvaro Server listening on " << address << ":" << port << std::endl;
             status.setListening(port);
         },
+        // On the I/O thread; the service outlives the endpoint.
+        [&service] { return service->statusMembers(); },
     });
     server.setAllowedOrigins(settings.allowedOrigins);
     service = std::make_unique<CommandService>(

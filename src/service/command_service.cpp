@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "biometrics/face_match_worker.h"
+#include "camera/preview.h"
 #include "common/code_page.h"
 #include "files/text_encoding.h"
 #include "pictavo.h"
@@ -89,6 +90,10 @@ CommandService::~CommandService() {
     closeCallbacks();
     CommandService* self = this;
     theInstance.compare_exchange_strong(self, nullptr);
+}
+
+std::string CommandService::statusMembers() const {
+    return cameraStatus.jsonMembers(previewState().width(), autoCaptureCount.load());
 }
 
 void CommandService::closeCallbacks() {

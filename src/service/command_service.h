@@ -12,6 +12,7 @@
 #include <string>
 
 #include "biometrics/feature_slot.h"
+#include "camera/camera_status.h"
 #include "service/service_status.h"
 
 namespace lenvaro {
@@ -98,6 +99,10 @@ public:
     std::atomic<int32_t> currentSubtype{0};   // its media type (camOpenDev, camSetMediaType)
     std::atomic<int32_t> secondTableDevice{0};
     std::atomic<bool> pdfListReady{true};
+    // What the camera commands did, for GET /status (read on the I/O thread).
+    CameraStatus cameraStatus;
+    // The state GET /status tells pages, as JSON members (CameraStatus::jsonMembers); any thread.
+    std::string statusMembers() const;
 
     // Auto capture, armed by camStartAutoCapture and read by the library's callback thread.
     std::atomic<int32_t> autoCaptureCount{0};  // number of the last auto-captured file

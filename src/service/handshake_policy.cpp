@@ -146,4 +146,10 @@ HandshakeVerdict judgeHandshake(const HandshakePolicy& policy, const std::string
     return HandshakeVerdict::RefuseOrigin;
 }
 
+bool mayReadServiceState(const HandshakePolicy& policy, const std::string& host,
+                         const std::string& origin) {
+    if (policy.loopbackHostOnly && !isLoopbackHost(host)) return false;
+    return origin.empty() || judgeHandshake(policy, host, origin) == HandshakeVerdict::Accept;
+}
+
 }  // namespace lenvaro

@@ -44,4 +44,11 @@ enum class HandshakeVerdict { Accept, RefuseHost, RefuseOrigin };
 HandshakeVerdict judgeHandshake(const HandshakePolicy& policy, const std::string& host,
                                 const std::string& origin);
 
+// Whether a plain HTTP request may read the service's state (what GET /status tells beyond the
+// name and version): the Host as for a handshake; a page of another origin only when that
+// origin may connect. A request without Origin comes from the service's own pages (browsers
+// send none for a same-origin GET) or from a program, which could connect anyway.
+bool mayReadServiceState(const HandshakePolicy& policy, const std::string& host,
+                         const std::string& origin);
+
 }  // namespace lenvaro

@@ -1,4 +1,4 @@
-// The demo page's files and the status answer.
+// The demo page's files, the client library and the status answer.
 #include "service/http_routes.h"
 
 #include <cstdint>
@@ -17,6 +17,9 @@ namespace lenvaro {
 namespace {
 
 constexpr const char* kDemoPrefix = "/demo/";
+// The client library for pages of any site, at paths that stay: the ES module and the classic
+// script (lenvaro-client.global.js), from the demo page's client/ folder.
+constexpr const char* kClientPrefix = "/client/";
 // The demo files are a few kilobytes; anything far larger in that folder is not ours to send,
 // and reading it would hold up the service thread.
 constexpr uint64_t kLargestServedFile = 16 * 1024 * 1024;
@@ -71,8 +74,8 @@ HttpAnswer plainText(int status, const std::string& text) {
     return answer;
 }
 
-HttpAnswer redirect(const std::string& location) {
-    HttpAnswer answer = plainText(301, "Moved to " + location);
+HttpAnswer redirect(const std::string& location, int status = 301) {
+    HttpAnswer answer = plainText(status, "Moved to " + location);
     answer.headers.emplace_back("Location", location);
     return answer;
 }
@@ -143,48 +146,76 @@ std::string contentTypeFor(const std::string& path) {
     return "application/octet-stream";
 }
 
-HttpRoutes::HttpRoutes(std::string demoDirectory, std::string serviceName, std::string serviceVersion)
+HttpRoutes::HttpRoutes(std::string demoDirectory, std::string serviceName, std::string serviceVersion,
+                       StateMembers stateMembers)
     : demoDirectory_(std::move(demoDirectory)),
       serviceName_(std::move(serviceName)),
-      serviceVersion_(std::move(serviceVersion)) {}
+      serviceVersion_(std::move(serviceVersion)),
+      stateMembers_(std::move(stateMembers)) {}
 
-HttpRoutes HttpRoutes::forThisService() {
-    return HttpRoutes(demoDirectory(moduleDirectory()), "Lenvaro Server", LENVARO_VERSION);
+HttpRoutes HttpRoutes::forThisService(StateMembers stateMembers) {
+    return HttpRoutes(demoDirectory(moduleDirectory()), "Lenvaro Server", LENVARO_VERSION,
+                      std::move(stateMembers));
 }
 
-std::optional<HttpAnswer> HttpRoutes::answer(const std::string& method, const std::string& resource) const {
-    if (method != "GET") return std::nullopt;
-    std::string path = resource.substr(0, resource.find_first_of("?#"));
-    if (path == "/status") return status();
+HttpAnswer HttpRoutes::answer(const std::string& method, const std::string& resource, bool showState) const {
+    if (method != "GET" && method != "HEAD") {
+        HttpAnswer refused = plainText(405, "Method Not Allowed");
+        refused.headers.emplace_back("Allow", "GET, HEAD");
+        return refused;
+    }
+    HttpAnswer answer = answerGet(resource.substr(0, resource.find_first_of("?#")), showState);
+    answer.sendBody = method == "GET";
+    return answer;
+}
+
+HttpAnswer HttpRoutes::answerGet(const std::string& path, bool showState) const {
+    if (path == "/status") return status(showState);
+    // The service's own address leads to its page.
+    if (path == "/") return redirect("/demo/", 302);
     if (path == "/demo") return redirect("/demo/");
+    if (path == "/client") return redirect("/client/");
     // Browsers ask for it on every page of this origin; the demo page's icon answers (404 when
-    // the page is not installed) instead of the WebSocket library's error.
-    if (path == "/favicon.ico") return demoFile("/demo/favicon.ico");
-    if (path.compare(0, std::char_traits<char>::length(kDemoPrefix), kDemoPrefix) == 0) return demoFile(path);
-    return std::nullopt;
+    // the page is not installed).
+    if (path == "/favicon.ico") return fileUnder(demoDirectory_, "/favicon.ico", 1);
+    const size_t demoPrefix = std::char_traits<char>::length(kDemoPrefix);
+    if (path.compare(0, demoPrefix, kDemoPrefix) == 0) return fileUnder(demoDirectory_, path, demoPrefix);
+    const size_t clientPrefix = std::char_traits<char>::length(kClientPrefix);
+    if (path.compare(0, clientPrefix, kClientPrefix) == 0) {
+        HttpAnswer file = fileUnder(demoDirectory_ + "/client", path, clientPrefix);
+        // Any page may load it, as a module (a CORS request) or a classic script, also one
+        // that accepts cross-origin resources only when they say so.
+        file.headers.emplace_back("Access-Control-Allow-Origin", "*");
+        file.headers.emplace_back("Cross-Origin-Resource-Policy", "cross-origin");
+        return file;
+    }
+    return plainText(404, "Not Found");
 }
 
-HttpAnswer HttpRoutes::status() const {
+HttpAnswer HttpRoutes::status(bool showState) const {
     HttpAnswer answer;
     answer.headers = {{"Content-Type", "application/json; charset=utf-8"},
                       {"Access-Control-Allow-Origin", "*"},
                       {"Cache-Control", "no-store"}};
-    answer.body = "{\"name\":" + jsonString(serviceName_) + ",\"version\":" + jsonString(serviceVersion_) + "}";
+    answer.body = "{\"name\":" + jsonString(serviceName_) + ",\"version\":" + jsonString(serviceVersion_);
+    if (showState && stateMembers_) {
+        const std::string members = stateMembers_();
+        if (!members.empty()) answer.body += "," + members;
+    }
+    answer.body += "}";
     return answer;
 }
 
-HttpAnswer HttpRoutes::demoFile(const std::string& path) const {
+HttpAnswer HttpRoutes::fileUnder(const std::string& folder, const std::string& path, size_t prefixLength) const {
     std::string relative;
-    if (!percentDecode(path.substr(std::char_traits<char>::length(kDemoPrefix)), relative)) {
-        return plainText(400, "Bad Request");
-    }
+    if (!percentDecode(path.substr(prefixLength), relative)) return plainText(400, "Bad Request");
     if (!isSafeRelativePath(relative)) return plainText(403, "Forbidden");
     if (relative.empty() || relative.back() == '/') relative += "index.html";
 
     // The resolved file must still lie inside the demo folder: a link placed in it must not
     // lead the page anywhere else on the computer.
-    const std::string root = resolvedPath(demoDirectory_);
-    const std::string file = resolvedPath(demoDirectory_ + "/" + relative);
+    const std::string root = resolvedPath(folder);
+    const std::string file = resolvedPath(folder + "/" + relative);
     if (root.empty() || file.empty() || file.compare(0, root.size() + 1, root + kPathSeparator) != 0) {
         return plainText(404, "Not Found");
     }

@@ -139,7 +139,7 @@ bool WsServer::run(const std::string& address, uint16_t port) {
             std::lock_guard<std::mutex> lock(mutex_);
             policy = makeHandshakePolicy(allowedOriginSettings_, address);
         }
-        server.set_validate_handler([&server, policy = std::move(policy)](ConnectionHandle handle) {
+        server.set_validate_handler([&server, policy](ConnectionHandle handle) {
             try {
                 auto connection = server.get_con_from_hdl(handle);
                 const HandshakeVerdict verdict = judgeHandshake(
@@ -170,16 +170,23 @@ bool WsServer::run(const std::string& address, uint16_t port) {
             prepareListeningSocket(acceptor->native_handle());
             return websocketpp::lib::error_code();
         });
-        // GET /status and the demo page's files under /demo/; every other plain HTTP request
-        // gets websocketpp's default answer.
-        server.set_http_handler([&server, routes = HttpRoutes::forThisService()](ConnectionHandle handle) {
+        // Every plain HTTP request: GET /status, the demo page, the client library (http_routes.h).
+        // The service's state in /status only for those the handshake policy would let in.
+        HttpRoutes routes = HttpRoutes::forThisService(handlers_.statusMembers);
+        server.set_http_handler([&server, policy, routes = std::move(routes)](ConnectionHandle handle) {
             try {
                 auto connection = server.get_con_from_hdl(handle);
-                const auto answer = routes.answer(connection->get_request().get_method(), connection->get_resource());
-                if (!answer) return;
-                connection->set_status(static_cast<websocketpp::http::status_code::value>(answer->status));
-                for (const auto& [name, value] : answer->headers) connection->replace_header(name, value);
-                connection->set_body(answer->body);
+                const bool showState = mayReadServiceState(policy, connection->get_request_header("Host"),
+                                                           connection->get_request_header("Origin"));
+                const HttpAnswer answer =
+                    routes.answer(connection->get_request().get_method(), connection->get_resource(), showState);
+                connection->set_status(static_cast<websocketpp::http::status_code::value>(answer.status));
+                for (const auto& [name, value] : answer.headers) connection->replace_header(name, value);
+                if (answer.sendBody) {
+                    connection->set_body(answer.body);
+                } else {
+                    connection->replace_header("Content-Length", std::to_string(answer.body.size()));
+                }
             } catch (const std::exception&) {
                 // A connection gone meanwhile; nothing to answer.
             }

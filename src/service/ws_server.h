@@ -32,6 +32,9 @@ public:
         std::function<void(size_t openConnections)> onConnectionCount;
         // Called once, on the I/O thread, when the endpoint is listening.
         std::function<void(const std::string& address, uint16_t port)> onListening;
+        // The service's state as JSON members for GET /status (I/O thread); none: name and
+        // version alone.
+        std::function<std::string()> statusMembers;
     };
 
     // Starts the command worker; requests reach it once run() listens.

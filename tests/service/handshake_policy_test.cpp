@@ -95,6 +95,31 @@ TEST(HandshakeHost, IsCheckedOnlyWhileListeningOnLoopback) {
     EXPECT_EQ(judgeHandshake(both, "a.example", "https://a.example"), HandshakeVerdict::RefuseHost);
 }
 
+TEST(ServiceState, ReadByThoseLetInAndByRequestsWithoutOrigin) {
+    const HandshakePolicy open = makeHandshakePolicy({}, "127.0.0.1");
+    const HandshakePolicy listed = makeHandshakePolicy({"https://a.example"}, "127.0.0.1");
+    const struct {
+        const HandshakePolicy& policy;
+        const char* host;
+        const char* origin;
+        bool mayRead;
+    } cases[] = {
+        {open, "127.0.0.1:9000", "https://any.example", true},
+        {open, "127.0.0.1:9000", "", true},
+        {listed, "127.0.0.1:9000", "https://a.example", true},
+        {listed, "127.0.0.1:9000", "https://b.example", false},
+        {listed, "127.0.0.1:9000", "null", false},
+        // The service's own pages send no Origin for a same-origin GET.
+        {listed, "localhost:9000", "", true},
+        // A hostile name resolving to loopback reads nothing, Origin or not.
+        {open, "rebound.evil.test:9000", "", false},
+        {listed, "rebound.evil.test:9000", "https://a.example", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(mayReadServiceState(c.policy, c.host, c.origin), c.mayRead) << c.host << " " << c.origin;
+    }
+}
+
 TEST(LoopbackAddress, IsTheWholeOf127SlashEightInPlainNotation) {
     EXPECT_TRUE(isLoopbackAddress("127.0.0.1"));
     EXPECT_TRUE(isLoopbackAddress("127.255.255.255"));

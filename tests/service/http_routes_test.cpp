@@ -30,6 +30,9 @@ protected:
     std::optional<HttpAnswer> get(const std::string& resource) const {
         return HttpRoutes(demo(), "Lenvaro Server", "1.2.3").answer("GET", resource);
     }
+    HttpRoutes withState() const {
+        return HttpRoutes(demo(), "Lenvaro Server", "1.2.3", [] { return R"("pdfList":2)"; });
+    }
 
     ScratchDirectory scratch_;
 };
@@ -94,23 +97,60 @@ TEST_F(DemoFolder, StatusNamesTheServiceForAnyPage) {
     EXPECT_EQ(status->header("Access-Control-Allow-Origin"), "*");
     EXPECT_EQ(status->header("Content-Type"), "application/json; charset=utf-8");
     EXPECT_EQ(get("/status?probe=1")->body, status->body);
-    EXPECT_EQ(HttpRoutes(demo(), "a\"b", "1\\2").answer("GET", "/status")->body,
+    EXPECT_EQ(HttpRoutes(demo(), "a\"b", "1\\2").answer("GET", "/status").body,
               R"({"name":"a\"b","version":"1\\2"})");
 }
 
-TEST_F(DemoFolder, OtherRequestsAreLeftToTheDefaultAnswer) {
-    const HttpRoutes routes(demo(), "Lenvaro Server", "1.2.3");
-    for (const char* resource : {"/", "/index.html", "/status/", "/statusx", "/demox/", "/DEMO/", "/favicon.icon"}) {
-        EXPECT_FALSE(routes.answer("GET", resource)) << resource;
+TEST_F(DemoFolder, StatusTellsTheStateOnlyToThoseLetIn) {
+    const HttpRoutes routes = withState();
+    EXPECT_EQ(routes.answer("GET", "/status").body, R"({"name":"Lenvaro Server","version":"1.2.3","pdfList":2})");
+    EXPECT_EQ(routes.answer("GET", "/status", false).body, R"({"name":"Lenvaro Server","version":"1.2.3"})");
+}
+
+TEST_F(DemoFolder, TheClientLibraryIsForPagesOfAnySite) {
+    write(demo() + "/client/lenvaro-client.global.js", "var Lenvaro;");
+    const HttpAnswer module = get("/client/lenvaro-client.js").value();
+    EXPECT_EQ(module.status, 200);
+    EXPECT_EQ(module.body, "export class LenvaroClient {}");
+    EXPECT_EQ(module.header("Content-Type"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(module.header("Access-Control-Allow-Origin"), "*");
+    EXPECT_EQ(module.header("Cross-Origin-Resource-Policy"), "cross-origin");
+    EXPECT_EQ(get("/client/lenvaro-client.global.js")->body, "var Lenvaro;");
+    EXPECT_EQ(get("/client")->header("Location"), "/client/");
+    EXPECT_EQ(get("/client/../index.html")->status, 403);
+    EXPECT_EQ(get("/client/missing.js")->status, 404);
+    // The demo page's own copy stays a file of that page.
+    EXPECT_EQ(get("/demo/client/lenvaro-client.js")->header("Access-Control-Allow-Origin"), "");
+}
+
+TEST_F(DemoFolder, EveryOtherRequestGetsAPlainAnswer) {
+    const HttpRoutes routes = withState();
+    const HttpAnswer root = routes.answer("GET", "/");
+    EXPECT_EQ(root.status, 302);
+    EXPECT_EQ(root.header("Location"), "/demo/");
+    for (const char* resource : {"/index.html", "/status/", "/statusx", "/demox/", "/DEMO/", "/favicon.icon"}) {
+        EXPECT_EQ(routes.answer("GET", resource).status, 404) << resource;
     }
-    for (const char* method : {"POST", "HEAD", "PUT", "OPTIONS", "DELETE", "get"}) {
-        EXPECT_FALSE(routes.answer(method, "/status")) << method;
-        EXPECT_FALSE(routes.answer(method, "/demo/index.html")) << method;
+    // HEAD: the headers of GET, the length of its body, no body sent.
+    for (const char* resource : {"/status", "/demo/", "/demo/app.js", "/", "/missing"}) {
+        const HttpAnswer get = routes.answer("GET", resource);
+        const HttpAnswer head = routes.answer("HEAD", resource);
+        EXPECT_TRUE(get.sendBody);
+        EXPECT_FALSE(head.sendBody) << resource;
+        EXPECT_EQ(head.status, get.status) << resource;
+        EXPECT_EQ(head.headers, get.headers) << resource;
+        EXPECT_EQ(head.body.size(), get.body.size()) << resource;
+    }
+    for (const char* method : {"POST", "PUT", "OPTIONS", "DELETE", "get"}) {
+        const HttpAnswer refused = routes.answer(method, "/status");
+        EXPECT_EQ(refused.status, 405) << method;
+        EXPECT_EQ(refused.header("Allow"), "GET, HEAD") << method;
+        EXPECT_EQ(refused.body.find("pdfList"), std::string::npos) << method;
     }
 }
 
 TEST_F(DemoFolder, TheSiteIconIsTheDemoPagesIconOrMissing) {
-    // Without an icon in the folder: 404, never the WebSocket library's 500.
+    // Without an icon in the folder: 404.
     EXPECT_EQ(get("/favicon.ico")->status, 404);
     write(demo() + "/favicon.ico", "icon");
     const auto icon = get("/favicon.ico");
@@ -131,8 +171,8 @@ TEST(DemoFolderLookup, BesideTheExecutableFirstThenTheSharedFolder) {
 
 TEST(DemoFolderLookup, WithoutAFolderEveryDemoFileIsMissing) {
     const HttpRoutes routes("/nonexistent/lenvaro/demo", "Lenvaro Server", "1");
-    EXPECT_EQ(routes.answer("GET", "/demo/")->status, 404);
-    EXPECT_EQ(routes.answer("GET", "/status")->status, 200);
+    EXPECT_EQ(routes.answer("GET", "/demo/").status, 404);
+    EXPECT_EQ(routes.answer("GET", "/status").status, 200);
 }
 
 TEST(ContentTypes, ByExtensionWhateverTheCase) {

@@ -9,6 +9,7 @@ import { after, before, describe, test } from "node:test";
 import {
   LenvaroClient,
   addressSpaceOf,
+  describeStatus,
   explainRefusal,
   fetchStatus,
   localNetworkPermission,
@@ -30,6 +31,18 @@ async function waitFor(predicate, timeoutMs, what) {
     if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
     await sleep(20);
   }
+}
+
+// A secure public page whose browser is asking the user about local network access, and a
+// connection that neither opens nor fails, as while that question is shown.
+const askingPage = {
+  pageUrl: "https://counter.bank.example/", secureContext: true, permissions: { query: async () => ({ state: "prompt" }) },
+};
+class HeldSocket {
+  constructor() {
+    this.readyState = 0;
+  }
+  close() {}
 }
 
 const base64Of = (file) => fs.readFileSync(file).toString("base64");
@@ -72,6 +85,27 @@ describe("parseMessage takes every reply form apart", () => {
     assert.equal(text.result, "Hello\nworld");
   });
 
+  test("describeStatus knows the library's statuses and what one command means by its own", () => {
+    const cases = [
+      ["-2", "camCaptureImageFile", /an argument was refused/],
+      ["-2", "camOpenDev", /does not list that media type or size/],
+      ["-2", "camCombinePDF", /the list is empty/],
+      ["-99", "camAddFileToPDFList", /no file at that path/],
+      ["18446744073709551615*18446744073709551615", "camGetCurResolution", /no camera open/],
+      ["18446744073709551615", "camInitCameraLib", /could not be initialised/],
+      ["-99", "camCaptureImageFile", null],
+      ["1920*1080", "camGetCurResolution", null],
+      ["0", "camCombinePDF", null],
+      ["2", "camGetDevCount", null],
+      [["-1"], "camGetDevName", null],
+    ];
+    for (const [result, command, meaning] of cases) {
+      const described = describeStatus(result, command);
+      if (meaning === null) assert.equal(described, null, `${result} ${command}`);
+      else assert.match(described ?? "", meaning, `${result} ${command}`);
+    }
+  });
+
   test("anything else is unknown", () => {
     assert.equal(parseMessage("hello").kind, "unknown");
     assert.equal(parseMessage('{"FuncName":"a"').kind, "unknown");
@@ -105,6 +139,7 @@ describe("against the real service", () => {
     const status = await fetchStatus(server.url);
     assert.equal(status.name, "Lenvaro Server");
     assert.match(status.version, /^\d+\.\d+\.\d+$/);
+    assert.deepEqual(status.cameras, []);
     const response = await fetch(`${server.httpUrl}/status`);
     assert.equal(response.headers.get("access-control-allow-origin"), "*");
   });
@@ -316,6 +351,15 @@ describe("connection handling", () => {
     }
   });
 
+  test("a browser that holds the attempt makes connect() reject as blocked at its limit", async () => {
+    const client = new LenvaroClient({ WebSocket: HeldSocket, url: "ws://127.0.0.1:9/", page: askingPage, promptCheckMs: 20, connectTimeoutMs: 200 });
+    try {
+      await assert.rejects(client.connect(), { code: "BLOCKED", reason: "permission-prompt" });
+    } finally {
+      client.close();
+    }
+  });
+
   test("without reconnect a failed first attempt rejects connect()", async () => {
     const port = await freePort();
     const client = new LenvaroClient({ WebSocket, url: `ws://127.0.0.1:${port}/`, reconnect: false });
@@ -403,16 +447,6 @@ describe("a connection the browser refused is told from an absent service", () =
   });
 
   test("an attempt the browser holds while it asks the user is told as a pending refusal", async () => {
-    const askingPage = {
-      pageUrl: "https://counter.bank.example/", secureContext: true, permissions: { query: async () => ({ state: "prompt" }) },
-    };
-    // A connection that neither opens nor fails, as while the browser's question is shown.
-    class HeldSocket {
-      constructor() {
-        this.readyState = 0;
-      }
-      close() {}
-    }
     const client = new LenvaroClient({ WebSocket: HeldSocket, url: "ws://127.0.0.1:9/", page: askingPage, promptCheckMs: 20 });
     const blocked = new Promise((resolve) => client.on("blocked", resolve));
     client.connect().catch(() => {});

@@ -39,12 +39,41 @@ export declare function statusUrlFor(url?: string): string;
 
 /** The capture library's statuses: 0 and -1 to -6. */
 export declare const LIBRARY_STATUSES: Readonly<Record<number, { name: string; meaning: string }>>;
-/** What a negative status means (English), null for anything else. */
+/**
+ * What a failure a command answered means (English): a negative status, or a result particular
+ * to the command (camGetCurResolution's unsigned -1 sizes: "no camera open"); null otherwise.
+ */
 export declare function describeStatus(result: unknown, command?: string): string | null;
 
+/** The camera the service has open, as GET /status tells it. */
+export interface OpenCameraStatus {
+  device: number;
+  /** The media type index it runs with (as in camGetMediaTypeName's list). */
+  mediaType: number;
+  /** The frame size it delivers (as asked until the first frame came; 0: the camera's default). */
+  width: number;
+  height: number;
+  /** Settings of that camera, applied to captures (not to the preview). */
+  rotation: number;
+  cropType: number;
+  cropBox: { left: number; top: number; right: number; bottom: number } | null;
+}
+
+/**
+ * GET /status. Name and version for every page; the state only for pages the service lets in
+ * (its allowedOrigin list) and for its own.
+ */
 export interface ServiceStatus {
   name: string;
   version: string;
+  cameras?: OpenCameraStatus[];
+  /** The preview width asked with PreZoneSize (0: full frames). */
+  previewWidth?: number;
+  recording?: { device: number; seconds: number } | null;
+  /** captured: the number of the last file auto capture wrote. */
+  autoCapture?: { device: number; captured: number } | null;
+  /** Pictures in the PDF list. */
+  pdfList?: number;
 }
 
 export type AddressSpace = "loopback" | "local" | "public";
@@ -79,8 +108,8 @@ export declare function localNetworkPermission(
 ): Promise<LocalNetworkPermission | null>;
 
 /**
- * {name, version} of the service, null when nothing answers; rejects with a LenvaroError of code
- * "BLOCKED" (with `reason`) when the browser refused the request.
+ * The service's name, version and state (GET /status), null when nothing answers; rejects with a
+ * LenvaroError of code "BLOCKED" (with `reason`) when the browser refused the request.
  */
 export declare function fetchStatus(
   url?: string,
@@ -102,6 +131,8 @@ export declare class LenvaroError extends Error {
   command?: string;
   /** With code "BLOCKED": why the browser refused. */
   reason?: RefusalReason;
+  /** With code "TIMEOUT": how long the call waited. */
+  timeoutMs?: number;
 }
 
 export interface LenvaroClientOptions {
@@ -117,6 +148,8 @@ export interface LenvaroClientOptions {
   page?: PageCircumstances;
   /** How long an attempt may hang before the client looks for a browser question (1500 ms). */
   promptCheckMs?: number;
+  /** How long connect() waits for the connection before it rejects (5000 ms; Infinity: for ever). */
+  connectTimeoutMs?: number;
 }
 
 export interface CallOptions {
@@ -145,7 +178,12 @@ export declare class LenvaroClient {
   readonly connected: boolean;
   on<K extends keyof LenvaroEvents>(event: K, listener: (value: LenvaroEvents[K]) => void): () => void;
   off<K extends keyof LenvaroEvents>(event: K, listener: (value: LenvaroEvents[K]) => void): void;
-  connect(): Promise<void>;
+  /**
+   * Resolves once connected. Rejects after timeoutMs (connectTimeoutMs by default) with code
+   * "UNAVAILABLE" ("BLOCKED" when the browser refused) while reconnection goes on in the
+   * background ("open" tells when it succeeds); without reconnect also when the attempt fails.
+   */
+  connect(options?: { timeoutMs?: number }): Promise<void>;
   close(): void;
   sendRaw(text: string): void;
   /**

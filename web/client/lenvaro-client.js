@@ -24,6 +24,8 @@ const LISTING_COMMANDS = ["getFolderDayFileA"];
 const RECOGNIZED_TEXT_COMMANDS = ["ocrCombineToString", "ocrCombineSingleToString"];
 
 const DEFAULT_TIMEOUT_MS = 30000;
+// How long connect() waits for the connection before it rejects (reconnection goes on).
+const DEFAULT_CONNECT_TIMEOUT_MS = 5000;
 // Commands that legitimately take longer than the default.
 const SLOW_COMMAND_TIMEOUT_MS = {
   camUpdataFileHttp: 150000,
@@ -147,9 +149,15 @@ export const LIBRARY_STATUSES = Object.freeze({
   [-6]: { name: "kInternalError", meaning: "an unexpected fault inside the capture library" },
 });
 
-// Numbers that one command answers with a meaning of its own.
+// The unsigned form of -1 that some commands answer (camInitCameraLib, camGetCurResolution).
+const UNSIGNED_MINUS_ONE = "18446744073709551615";
+
+// Results that one command answers with a meaning of its own.
 const COMMAND_STATUSES = {
   camAddFileToPDFList: { [-99]: "no file at that path" },
+  camCombinePDF: { [-2]: "the list is empty (add pictures first), or no output path was given" },
+  camGetCurResolution: { [`${UNSIGNED_MINUS_ONE}*${UNSIGNED_MINUS_ONE}`]: "no camera open" },
+  camInitCameraLib: { [UNSIGNED_MINUS_ONE]: "the capture library could not be initialised" },
   CompareFingerFeature: { [-100]: "a fingerprint slot is empty: collect fingers 1 and 2 first" },
   camOpenDev: {
     [-1]: "the camera is busy (another program streams from it) or the USB bus has no bandwidth left for that size",
@@ -159,13 +167,16 @@ const COMMAND_STATUSES = {
 };
 
 /**
- * What a negative status a command answered means (English), or null for anything else: a "0",
- * a count, a score or a text. `command` picks the meanings of numbers particular to it.
+ * What a failure a command answered means (English): a negative status, or a result particular
+ * to the command (camGetCurResolution's "18446744073709551615*18446744073709551615": no camera
+ * open). Null for anything else: a "0", a count, a score or a text.
  */
 export function describeStatus(result, command) {
-  if (typeof result !== "string" || !/^-\d+$/.test(result)) return null;
-  const status = Number(result);
-  return COMMAND_STATUSES[command]?.[status] ?? LIBRARY_STATUSES[status]?.meaning ?? null;
+  if (typeof result !== "string") return null;
+  const particular = COMMAND_STATUSES[command]?.[result];
+  if (particular !== undefined) return particular;
+  if (!/^-\d+$/.test(result)) return null;
+  return LIBRARY_STATUSES[Number(result)]?.meaning ?? null;
 }
 
 /** The HTTP address of the service's status answer for its WebSocket address. */
@@ -318,8 +329,10 @@ function blockedError(refusal) {
 }
 
 /**
- * Asks the service for its name and version over plain HTTP ({name, version}), or null when
- * nothing answers. When the browser, not the service, stood in the way, rejects with a
+ * Asks the service for its name, version and state over plain HTTP, or null when nothing
+ * answers: {name, version, cameras, previewWidth, recording, autoCapture, pdfList} (the state
+ * only for pages the service lets in; see the README). When the browser, not the service,
+ * stood in the way, rejects with a
  * LenvaroError of code "BLOCKED" whose `reason` and message say why and what to do. In current
  * Chromium this request is also what asks the user for local network access.
  *   options.page  the page's circumstances ({pageUrl, secureContext, permissions}); the current
@@ -359,6 +372,7 @@ export class LenvaroClient {
    *                     permissions}); the current page by default
    *   promptCheckMs     how long an attempt may hang before the client looks for a browser
    *                     question holding it (1500)
+   *   connectTimeoutMs  how long connect() waits for the connection (5000; Infinity: for ever)
    */
   constructor(options = {}) {
     this.url = options.url ?? DEFAULT_URL;
@@ -370,6 +384,7 @@ export class LenvaroClient {
     this.pageAddressSpace = options.pageAddressSpace;
     this.page = options.page;
     this.promptCheckMs = options.promptCheckMs ?? 1500;
+    this.connectTimeoutMs = options.connectTimeoutMs ?? DEFAULT_CONNECT_TIMEOUT_MS;
     if (typeof this.WebSocketClass !== "function") {
       throw new LenvaroError("no WebSocket implementation: pass options.WebSocket", "NO_WEBSOCKET");
     }
@@ -384,6 +399,7 @@ export class LenvaroClient {
     this._openWaiters = [];
     this._lastPdfAddFailed = false;
     this._judging = false;      // a failed attempt is being judged: no new attempt meanwhile
+    this._lastRefusal = null;   // the browser's refusal of the latest attempt, if it was one
   }
 
   /** True while the connection is open. */
@@ -421,15 +437,38 @@ export class LenvaroClient {
   }
 
   /**
-   * Opens the connection (and keeps it open when reconnect is on). Resolves once open. Without
-   * reconnect, rejects when the attempt fails.
+   * Opens the connection (and keeps it open when reconnect is on). Resolves once open. Rejects
+   * when it is not open within options.timeoutMs (connectTimeoutMs by default): with code
+   * UNAVAILABLE, or BLOCKED when the browser refused; reconnection goes on meanwhile and "open"
+   * tells when it succeeds. Without reconnect it also rejects as soon as the attempt fails.
    */
-  connect() {
+  connect({ timeoutMs = this.connectTimeoutMs } = {}) {
     this._closedByUser = false;
     if (this.connected) return Promise.resolve();
-    const opened = new Promise((resolve, reject) => this._openWaiters.push({ resolve, reject }));
+    const opened = new Promise((resolve, reject) => {
+      const waiter = { resolve, reject, timer: null };
+      if (Number.isFinite(timeoutMs) && timeoutMs >= 0) {
+        waiter.timer = setTimeout(() => {
+          const at = this._openWaiters.indexOf(waiter);
+          if (at < 0) return;
+          this._openWaiters.splice(at, 1);
+          reject(this._lastRefusal ? blockedError(this._lastRefusal)
+            : new LenvaroError(`the service did not answer within ${timeoutMs} ms`, "UNAVAILABLE"));
+          // Without reconnect nobody would use a connection that opens later.
+          if (!this.reconnect && this._openWaiters.length === 0) this.close();
+        }, timeoutMs);
+      }
+      this._openWaiters.push(waiter);
+    });
     if (this._socket === null && this._retryTimer === null && !this._judging) this._open();
     return opened;
+  }
+
+  _settleOpenWaiters(settle) {
+    for (const waiter of this._openWaiters.splice(0)) {
+      clearTimeout(waiter.timer);
+      settle(waiter);
+    }
   }
 
   /** Closes the connection for good; waiting calls are rejected. */
@@ -451,7 +490,7 @@ export class LenvaroClient {
       }
     }
     this._failAll(new LenvaroError("connection closed", "CLOSED"));
-    for (const waiter of this._openWaiters.splice(0)) waiter.reject(new LenvaroError("connection closed", "CLOSED"));
+    this._settleOpenWaiters((waiter) => waiter.reject(new LenvaroError("connection closed", "CLOSED")));
   }
 
   _judge(waiting) {
@@ -465,6 +504,7 @@ export class LenvaroClient {
     const refusal = await this._judge(false);
     this._judging = false;
     if (this._closedByUser) return;
+    this._lastRefusal = refusal;
     if (refusal) this._emit("blocked", { url: this.url, ...refusal, waiting: false });
     else this._emit("unavailable", { url: this.url, ...details });
     this._afterLoss(false, refusal);
@@ -484,15 +524,19 @@ export class LenvaroClient {
     const promptCheck = setTimeout(async () => {
       if (this._socket !== socket || opened) return;
       const refusal = await this._judge(true);
-      if (refusal && this._socket === socket && !opened) this._emit("blocked", { url: this.url, ...refusal, waiting: true });
+      if (refusal && this._socket === socket && !opened) {
+        this._lastRefusal = refusal;
+        this._emit("blocked", { url: this.url, ...refusal, waiting: true });
+      }
     }, this.promptCheckMs);
     socket.onopen = () => {
       clearTimeout(promptCheck);
       opened = true;
       this._attempt = 0;
       this._retryDelay = this.reconnectDelayMs;
+      this._lastRefusal = null;
       this._emit("open", { url: this.url });
-      for (const waiter of this._openWaiters.splice(0)) waiter.resolve();
+      this._settleOpenWaiters((waiter) => waiter.resolve());
     };
     socket.onmessage = (event) => {
       if (typeof event.data === "string") this._receive(event.data);
@@ -530,7 +574,7 @@ export class LenvaroClient {
       const error = refusal
         ? blockedError(refusal)
         : new LenvaroError(wasOpen ? "connection lost" : "service unavailable", "UNAVAILABLE");
-      for (const waiter of this._openWaiters.splice(0)) waiter.reject(error);
+      this._settleOpenWaiters((waiter) => waiter.reject(error));
       return;
     }
     const delayMs = this._retryDelay;
@@ -602,7 +646,7 @@ export class LenvaroClient {
           const at = list.indexOf(entry);
           if (at >= 0) list.splice(at, 1);
           if (MAY_GO_UNANSWERED.has(name)) resolve(null);
-          else reject(new LenvaroError(`no reply to ${name} within ${timeoutMs} ms`, "TIMEOUT", name));
+          else reject(Object.assign(new LenvaroError(`no reply to ${name} within ${timeoutMs} ms`, "TIMEOUT", name), { timeoutMs }));
         }, timeoutMs);
       }
       list.push(entry);

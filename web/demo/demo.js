@@ -12,12 +12,12 @@ const LABELS = {
   "state.open": ["已连接", "Connected"],
   "state.closed": ["未连接", "Disconnected"],
   "state.connecting": ["连接中…", "Connecting…"],
-  "state.absent": ["服务未运行", "Service not running"],
+  "state.absent": ["未连接", "Not connected"],
   "state.blocked": ["浏览器已阻止", "Blocked by the browser"],
   "preview.idle": ["打开相机后在此显示实时画面", "Open a camera to see its live picture here"],
   "preview.starting": ["正在等待画面…", "Waiting for the picture…"],
   "preview.lost": ["连接已断开，画面已停止", "Connection lost: the picture has stopped"],
-  "preview.reopen": ["已重新连接，正在等待画面；若画面未恢复，请重新打开相机", "Reconnected, waiting for the picture; if it does not come back, open the camera again"],
+  "preview.reopen": ["已重新连接：服务的相机已关闭（服务可能已重新启动），请重新打开相机", "Reconnected: the service's camera is closed (it may have been restarted); open the camera again"],
   "preview.taken": ["另一个页面已接管预览", "Another page has taken the preview"],
   "preview.stalled": ["预览已停止：可能被另一个页面接管，或相机已停止", "The preview has stopped: another page may have taken it, or the camera stopped"],
   "preview.takeBack": ["取回预览", "Take it back"],
@@ -48,6 +48,9 @@ const LABELS = {
   "crop.auto": ["单张文档", "The document"],
   "crop.all": ["全部文档", "All documents"],
   "capture.customCrop": ["自定义裁切框 (左 上 右 下)", "Custom crop box (left top right bottom)"],
+  "capture.forCaptures": ["旋转和裁切只作用于拍照结果，不改变预览画面；自定义裁切框在预览上以蓝框标出。", "Rotation and crop apply to captures, not to the preview; a custom crop box is framed in blue on the preview."],
+  "capture.saved": ["已保存到 {path}", "Saved to {path}"],
+  "capture.base64Length": ["{n} 个 Base64 字符", "{n} Base64 characters"],
   apply: ["应用", "Apply"],
   "capture.capture": ["拍照", "Capture"],
   path: ["路径", "Path"],
@@ -57,12 +60,17 @@ const LABELS = {
   "auto.title": ["自动拍照", "Auto capture"],
   "auto.type": ["类型", "Type"],
   "auto.events": ["事件", "Events"],
+  "auto.files": ["已写入的文件", "Files written"],
+  "auto.running": ["运行中", "Running"],
+  "auto.stopped": ["未运行", "Not running"],
   start: ["开始", "Start"],
   stop: ["停止", "Stop"],
   "pdf.title": ["合成 PDF", "PDF assembly"],
   "pdf.image": ["图片", "Picture"],
   "pdf.add": ["加入列表", "Add to list"],
   "pdf.list": ["列表", "List"],
+  "pdf.count": ["服务列表中的图片：{n}", "Pictures in the service's list: {n}"],
+  "pdf.notCombined": ["未合成：最近一次加入列表失败，服务不会合成。请重新加入图片。", "Not combined: the last add to the list failed, so the service does not combine. Add the pictures again."],
   "pdf.output": ["输出", "Output"],
   "pdf.quality": ["质量", "Quality"],
   "pdf.combine": ["合成", "Combine"],
@@ -79,6 +87,9 @@ const LABELS = {
   "record.audio": ["声音", "Sound"],
   "record.format": ["编码", "Encoding"],
   "record.noAudio": ["无声音", "No sound"],
+  "record.running": ["正在录像 {time}", "Recording {time}"],
+  "record.stopped": ["未在录像", "Not recording"],
+  "record.saved": ["录像已保存到 {path}", "Recording saved to {path}"],
   "card.id": ["身份证", "ID card"],
   "card.photoPath": ["头像路径", "Photo path"],
   "card.read": ["读身份证", "Read ID card"],
@@ -128,11 +139,35 @@ const LABELS = {
   "files.ftpPath": ["FTP 位置", "FTP location"],
   "files.user": ["用户", "User"],
   "files.password": ["密码", "Password"],
+  "files.delete": ["删除", "Delete"],
+  "files.deleted": ["已删除 {path}", "Deleted {path}"],
+  "files.none": ["该目录中没有文件（或目录不存在）", "No files in that folder (or it does not exist)"],
+  "files.count": ["{folder} 中的文件：{n}", "Files in {folder}: {n}"],
+  "files.answer": ["服务器应答：{answer}", "The server answered: {answer}"],
   "console.title": ["发送任意命令", "Send any command"],
   "console.name": ["命令名 (FuncName)", "Command (FuncName)"],
   "console.args": ["参数 (argument, JSON)", "Arguments (argument, JSON)"],
   send: ["发送", "Send"],
   noReply: ["（无应答）", "(no reply)"],
+  written: ["已写入 {path}", "Written to {path}"],
+  "notice.absent": [
+    "本机没有运行 Lenvaro Server。请启动它：在源码目录中运行 scripts/start，或运行 lenvaro-server（已安装时也可用 systemctl --user start lenvaro-server）。服务运行后本页会自动连接。",
+    "Lenvaro Server is not running on this computer. Start it: scripts/start in the source tree, or lenvaro-server (when installed, also systemctl --user start lenvaro-server). This page connects by itself once it runs.",
+  ],
+  "error.NOT_CONNECTED": ["未连接到服务，{name} 未发送", "Not connected to the service: {name} was not sent"],
+  "error.TIMEOUT": ["{name} 在 {ms} 毫秒内没有应答", "No reply to {name} within {ms} ms"],
+  "error.NO_REPLY": ["服务没有应答 {name}", "The service did not answer {name}"],
+  "error.CLOSED": ["{name} 应答前连接已断开", "The connection was lost before {name} was answered"],
+  "error.SEND_FAILED": ["{name} 发送失败", "{name} could not be sent"],
+  "error.json": ["参数不是有效的 JSON：{message}", "The arguments are not valid JSON: {message}"],
+  "empty.capture": ["没有得到图片：相机是否已打开？", "No picture came back: is a camera open?"],
+  "empty.file": ["无法读取文件 {path}", "The file {path} could not be read"],
+  "empty.signature": ["没有签名图像：请先开始签名并签字（或文件无法写入）", "No signature to show: start signing and sign first (or the file could not be written)"],
+  "empty.barcode": ["图片中没有找到条码", "No barcode found in the picture"],
+  "empty.text": ["图片中没有识别出文字", "No text recognised in the picture"],
+  "empty.fingerprint": ["没有采集到指纹", "No fingerprint was taken"],
+  "empty.card": ["没有读到卡（读卡器上没有卡？）", "No card was read (is there one on the reader?)"],
+  "empty.upload": ["上传失败：服务器无法连接或没有应答", "The upload failed: the server could not be reached or gave no answer"],
   "id.0": ["姓名", "Name"], "id.1": ["性别", "Sex"], "id.2": ["民族", "Ethnicity"],
   "id.3": ["出生", "Birth date"], "id.4": ["住址", "Address"], "id.5": ["身份号码", "ID number"],
   "id.6": ["签发机关", "Issued by"], "id.7": ["有效期起", "Valid from"], "id.8": ["有效期止", "Valid until"],
@@ -162,6 +197,9 @@ const STATUS_ZH = {
 };
 const COMMAND_STATUS_ZH = {
   camAddFileToPDFList: { "-99": "该路径下没有文件" },
+  camCombinePDF: { "-2": "列表为空（请先加入图片），或未指定输出路径" },
+  camGetCurResolution: { "18446744073709551615*18446744073709551615": "未打开相机" },
+  camInitCameraLib: { "18446744073709551615": "采集库无法初始化" },
   CompareFingerFeature: { "-100": "指纹槽为空：请先采集 1 和 2" },
   camOpenDev: {
     "-1": "相机忙（其他程序正在使用）或 USB 带宽不足",
@@ -171,7 +209,8 @@ const COMMAND_STATUS_ZH = {
 };
 
 let language = (localStorage.getItem("lenvaro-demo-language") ?? navigator.language ?? "zh").startsWith("zh") ? 0 : 1;
-const t = (key) => (LABELS[key] ?? [key, key])[language];
+// A label in the page's language, with {name} parts filled from `values`.
+const t = (key, values = {}) => (LABELS[key] ?? [key, key])[language].replace(/\{(\w+)\}/g, (part, name) => (name in values ? String(values[name]) : part));
 
 // ---- Small helpers ---------------------------------------------------------------------------
 const $ = (id) => document.getElementById(id);
@@ -187,6 +226,17 @@ const pictureType = (path) => {
   if (lower.endsWith(".bmp")) return "image/bmp";
   return "image/jpeg";
 };
+// The names auto capture writes: the number goes before the file name's extension
+// ("/scan/page.jpg" and 3 give "/scan/page3.jpg"), as the service numbers them.
+const numberedPath = (template, number) => {
+  const nameStart = Math.max(template.lastIndexOf("/"), template.lastIndexOf("\\")) + 1;
+  const dot = template.lastIndexOf(".");
+  const at = dot >= nameStart ? dot : template.length;
+  return `${template.slice(0, at)}${number}${template.slice(at)}`;
+};
+// A listing joins folder and name with "//": shown with single slashes.
+const tidyPath = (path) => path.replace(/\/{2,}/g, "/");
+const clock = (seconds) => `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, "0")}`;
 
 // Arguments that must not appear in the log as typed (FTP password, IC card keys).
 const SECRET_ARGUMENT = /psd|passw|pwd|pkey/i;
@@ -203,9 +253,13 @@ function log(kind, text) {
   box.scrollTop = box.scrollHeight;
 }
 
-function showText(text) {
+// The result of the last action; a failure reads as one.
+function showText(text, failure = false) {
   $("resultText").textContent = typeof text === "string" ? text : JSON.stringify(text, null, 1);
+  $("resultText").classList.toggle("failure", failure);
 }
+
+const failed = (text) => showText(text, true);
 
 function showImage(base64, mimeType = "image/jpeg") {
   if (base64) $("resultImage").src = toDataUrl(base64, mimeType);
@@ -214,14 +268,27 @@ function showImage(base64, mimeType = "image/jpeg") {
 // Every action starts with an empty result, so an old picture never stands beside a new text.
 function clearResult() {
   $("resultImage").removeAttribute("src");
-  $("resultText").textContent = "";
+  showText("");
 }
 
-// What a negative status means, in the page's language; null for results that are no status.
+// What a failure a command answered means, in the page's language; null for other results.
 function statusMeaning(result, command) {
   const english = describeStatus(result, command);
   if (english === null || language === 1) return english;
   return COMMAND_STATUS_ZH[command]?.[result] ?? STATUS_ZH[result] ?? english;
+}
+
+// A call that failed (not connected, no reply in time, connection lost), in the page's language.
+function errorText(error) {
+  if (error?.code && LABELS[`error.${error.code}`]) {
+    return t(`error.${error.code}`, { name: error.command ?? "", ms: error.timeoutMs ?? "" });
+  }
+  return String(error?.message ?? error);
+}
+
+function report(error) {
+  log("error", String(error?.message ?? error));
+  failed(errorText(error));
 }
 
 // ---- Connection and the service's state ------------------------------------------------------
@@ -230,6 +297,7 @@ let preview = null;
 let connectionState = "closed";      // open, closed, connecting, absent, blocked
 let serviceState = { kind: "unknown" };  // found {name, version}, absent, blocked {reason}, unknown
 let refusalReason = null;            // why the browser refuses, while it does
+let lastStatus = null;               // the service's last GET /status answer
 const pageId = Math.random().toString(36).slice(2);
 // Other tabs of this page on the same service: a tab that connects takes the preview pushes.
 const tabs = typeof BroadcastChannel === "function" ? new BroadcastChannel("lenvaro-demo") : null;
@@ -239,19 +307,25 @@ function setConnectionState(state) {
   const badge = $("connectionState");
   badge.dataset.state = state;
   badge.textContent = t(`state.${state}`);
+  renderNotice();
 }
 
+// The service's name and version while it answers; nothing otherwise (the notice says why).
 function renderServiceState() {
   const badge = $("serviceStatus");
   badge.dataset.state = serviceState.kind;
-  badge.textContent = serviceState.kind === "found" ? `${serviceState.name} ${serviceState.version}`
-    : serviceState.kind === "unknown" ? "…" : t(`state.${serviceState.kind}`);
+  badge.hidden = serviceState.kind !== "found";
+  badge.textContent = serviceState.kind === "found" ? `${serviceState.name} ${serviceState.version}` : "";
 }
 
+// One notice under the header: why the browser refuses the page, or that the service is not
+// running and how to start it.
 function renderNotice() {
+  const key = refusalReason !== null ? `refusal.${refusalReason}` : connectionState === "absent" ? "notice.absent" : null;
   const notice = $("notice");
-  notice.hidden = refusalReason === null;
-  notice.textContent = refusalReason === null ? "" : t(`refusal.${refusalReason}`);
+  notice.hidden = key === null;
+  notice.dataset.kind = key ?? "";
+  notice.textContent = key === null ? "" : t(key);
 }
 
 function setRefusal(reason) {
@@ -259,20 +333,24 @@ function setRefusal(reason) {
   renderNotice();
 }
 
-async function detectService() {
+// GET /status: the badge, and the state the page shows (when the service tells it to this page).
+async function readStatus() {
   const url = value("serviceUrl");
+  let status = null;
   let state;
   try {
-    const status = await fetchStatus(url);
+    status = await fetchStatus(url);
     state = status ? { kind: "found", name: status.name, version: status.version } : { kind: "absent" };
   } catch (error) {
     if (error?.code !== "BLOCKED") throw error;
     state = { kind: "blocked", reason: error.reason };
     setRefusal(error.reason);
   }
-  if (url !== value("serviceUrl")) return;  // another address was chosen meanwhile
+  if (url !== value("serviceUrl")) return null;  // another address was chosen meanwhile
   serviceState = state;
   renderServiceState();
+  if (status && "cameras" in status) lastStatus = status;
+  return status && "cameras" in status ? status : null;
 }
 
 function connect() {
@@ -280,61 +358,62 @@ function connect() {
   preview?.stop();
   setRefusal(null);
   client = new LenvaroClient({ url: value("serviceUrl") });
+  // Told once per loss, not at every attempt.
+  let toldAbsent = false;
   client.on("open", () => {
+    toldAbsent = false;
     setConnectionState("open");
     setRefusal(null);
     log("event", "open");
     otherPageNewer = false;
     tabs?.postMessage({ type: "connected", url: client.url, from: pageId });
-    // The service may have been restarted meanwhile: the picture comes back only if its camera
-    // is still open.
-    if (camera.open !== null) setPreviewState("reopen");
-    detectService().catch(report);
-    loadLists().catch(report);
+    afterOpen().catch(report);
   });
   client.on("close", () => {
     setConnectionState("closed");
     log("event", "close");
     if (previewState !== "idle") setPreviewState("lost");
-    detectService().catch(report);
+    readStatus().catch(() => {});
   });
   client.on("unavailable", () => {
     setConnectionState("absent");
     setRefusal(null);
     serviceState = { kind: "absent" };
     renderServiceState();
+    if (!toldAbsent) log("error", "unavailable");
+    toldAbsent = true;
   });
   client.on("blocked", ({ reason }) => {
     setConnectionState("blocked");
     setRefusal(reason);
     serviceState = { kind: "blocked", reason };
     renderServiceState();
-    log("error", `blocked: ${reason}`);
+    if (!toldAbsent) log("error", `blocked: ${reason}`);
+    toldAbsent = true;
   });
-  client.on("reconnecting", ({ delayMs }) => {
+  client.on("reconnecting", ({ attempt, delayMs }) => {
     if (connectionState !== "absent" && connectionState !== "blocked") setConnectionState("connecting");
-    log("event", `reconnect in ${delayMs} ms`);
+    if (attempt === 1) log("event", `reconnect in ${delayMs} ms`);
   });
   client.on("reply", (reply) => log("in", reply.text));
-  client.on("autoCapture", (event) => {
-    $("autoEvents").value = String(Number($("autoEvents").value) + 1);
-    log("event", `AutoCaptureBack ${event}`);
-  });
-  preview = showPreview(client, $("preview"), {
-    onRender: (rendered) => {
-      lastFrameAt = Date.now();
-      if (previewState !== "live") setPreviewState("live");
-      $("frameCount").value = String(rendered);
-      $("droppedCount").value = String(preview?.dropped ?? 0);
-      const image = $("preview");
-      $("frameSize").value = `${image.naturalWidth}×${image.naturalHeight}`;
-    },
-  });
+  client.on("autoCapture", autoCaptureEvent);
+  preview = showPreview(client, $("preview"), { onRender: frameShown });
   setConnectionState("connecting");
   client.connect().catch(() => {});
 }
 
-// Sends one command, logs it, and shows its result with the meaning of a status;
+// Once connected: the pickers, then the service's own state (which camera is open, at what
+// size, with which settings), then the lists the other panels need.
+let listsLoaded = false;
+
+async function afterOpen() {
+  await loadDeviceNames();
+  await syncWithService();
+  await loadLists();
+  listsLoaded = true;
+}
+
+// Sends one command, logs it, and shows its result with the meaning of a failure;
 // null/undefined results say "no reply".
 async function run(name, args = {}, options = {}) {
   log("out", `${JSON.stringify(name)} ${forLog(args)}`);
@@ -342,7 +421,7 @@ async function run(name, args = {}, options = {}) {
     const result = await client.call(name, args, options);
     const meaning = statusMeaning(result, name);
     if (result === undefined || result === null) showText(`${name}: ${t("noReply")}`);
-    else if (meaning) showText(`${result}: ${meaning}`);
+    else if (meaning) failed(`${result}: ${meaning}`);
     else showText(result);
     if (meaning) log("error", `${name} ${result}: ${meaning}`);
     return result;
@@ -350,11 +429,6 @@ async function run(name, args = {}, options = {}) {
     report(error);
     throw error;
   }
-}
-
-function report(error) {
-  log("error", String(error?.message ?? error));
-  showText(String(error?.message ?? error));
 }
 
 function fillSelect(id, items, selected = 0) {
@@ -382,6 +456,12 @@ let previewStateSince = 0;
 // Another tab of this page connected after this one: the preview is pushed there, not here.
 let otherPageNewer = false;
 const STALLED_AFTER_MS = 3000;
+// Frames the service sent before another page took the preview, or before the camera was
+// closed, still arrive for a while (a second of preview may wait in the connection, more under
+// load): only a frame after that means the pushes came (back) to this page.
+const IN_FLIGHT_MS = 2500;
+// The custom crop box follows the camera's size until the user edits it.
+let cropBoxEdited = false;
 
 function setPreviewState(state) {
   if (state !== previewState) previewStateSince = Date.now();
@@ -393,18 +473,104 @@ function setPreviewState(state) {
   $("takeBack").hidden = !(state === "taken" || state === "stalled");
 }
 
-async function loadLists() {
+function frameShown(rendered) {
+  lastFrameAt = Date.now();
+  const stillInFlight = ["taken", "idle"].includes(previewState) && lastFrameAt - previewStateSince < IN_FLIGHT_MS;
+  // A frame sent before the camera was closed leaves no picture behind.
+  if (previewState === "idle" && stillInFlight) $("preview").removeAttribute("src");
+  if (previewState !== "live" && !stillInFlight) {
+    otherPageNewer = false;
+    setPreviewState("live");
+  }
+  $("frameCount").value = String(rendered);
+  $("droppedCount").value = String(preview?.dropped ?? 0);
+  const image = $("preview");
+  $("frameSize").value = `${image.naturalWidth}×${image.naturalHeight}`;
+}
+
+async function loadDeviceNames() {
   const names = listOf(await client.call("camGetDevName"));
   const picked = value("device");
   fillSelect("device", names);
   if (picked !== "" && Number(picked) < names.length) $("device").value = picked;
-  await showFormatsOfPickedDevice();
+}
+
+async function loadLists() {
   const audio = listOf(await client.call("camGetAudioDevName"));
   const noSound = new Option(t("record.noAudio"), "-1");
   noSound.dataset.i18n = "record.noAudio";
   $("recordAudio").replaceChildren(noSound, ...audio.map((name, index) => new Option(name, String(index))));
   fillSelect("recordFormat", listOf(await client.call("camGetVideoEncodeName")));
   await loadRecognitionLists();
+}
+
+// The page shows what the service has: after loading, after a reconnect, when the tab comes to
+// the front, after a camera is closed and after each change of the PDF list (which leaves the
+// camera pickers alone: `pickers` false). One at a time: two would fill the pickers in turns.
+let syncing = Promise.resolve();
+function syncWithService(options) {
+  const next = syncing.then(() => syncOnce(options));
+  syncing = next.catch(() => {});
+  return next;
+}
+
+async function syncOnce({ pickers = true } = {}) {
+  const status = await readStatus();
+  if (!status) {
+    if (pickers) await showFormatsOfPickedDevice();
+    return;
+  }
+  const open = status.cameras[0] ?? null;
+  if (!pickers) {
+    // nothing of the camera
+  } else if (open) {
+    camera.open = open.device;
+    camera.listsFor = open.device;
+    if (open.device < $("device").options.length) $("device").value = String(open.device);
+    await loadFormats(open.mediaType);
+    $("rotateMode").value = String(ROTATE_OPTION[open.rotation] ?? 0);
+    $("cropType").value = String(open.cropType);
+    if (open.cropBox) {
+      setCropBox(open.cropBox);
+      cropBoxEdited = true;
+    }
+    if (["idle", "lost", "reopen"].includes(previewState)) setPreviewState(otherPageNewer ? "taken" : "starting");
+  } else {
+    // The camera this page saw open is closed now (the service was restarted, or another page
+    // closed it).
+    if (camera.open !== null && previewState !== "idle") setPreviewState("reopen");
+    else if (previewState === "lost") setPreviewState("idle");
+    camera.open = null;
+    await showFormatsOfPickedDevice();
+  }
+  // The service's preview width is the preview's only while a camera runs; otherwise the page's
+  // choice stands for the next open.
+  if (pickers && open) showPreviewWidth(status.previewWidth);
+  showRecording(status.recording);
+  showAutoCapture(status.autoCapture);
+  showPdfList(status.pdfList);
+}
+
+// The rotation picker's option for a rotateMode: 0-3, or the degrees the library takes as well.
+const ROTATE_OPTION = { 0: 0, 1: 1, 2: 2, 3: 3, 90: 1, 180: 2, 270: 3 };
+
+function showPreviewWidth(width) {
+  const select = $("previewWidth");
+  if (![...select.options].some((option) => option.value === String(width))) select.append(new Option(String(width), String(width)));
+  select.value = String(width);
+}
+
+function setCropBox({ left, top, right, bottom }) {
+  $("cropLeft").value = String(left);
+  $("cropTop").value = String(top);
+  $("cropRight").value = String(right);
+  $("cropBottom").value = String(bottom);
+}
+
+// Unless the user has set one, the custom box lies inside the frame: a tenth in from each side.
+function defaultCropBoxFor(width, height) {
+  if (cropBoxEdited || !(width > 0 && height > 0)) return;
+  setCropBox({ left: Math.round(width / 10), top: Math.round(height / 10), right: Math.round(width * 0.9), bottom: Math.round(height * 0.9) });
 }
 
 async function showFormatsOfPickedDevice() {
@@ -429,12 +595,15 @@ async function loadResolutions() {
   await pickCurrentResolution();
 }
 
-// The picker shows what the camera really runs at.
+// The picker shows what the camera really runs at ("no camera open" picks nothing).
 async function pickCurrentResolution() {
   if (camera.open === null) return;
   const current = await client.call("camGetCurResolution");
+  if (statusMeaning(current, "camGetCurResolution")) return;
   const option = [...$("resolution").options].find((item) => item.textContent === current);
   if (option) $("resolution").value = option.value;
+  const [width, height] = String(current).split("*").map(Number);
+  defaultCropBoxFor(width, height);
 }
 
 function selectedSize() {
@@ -463,11 +632,14 @@ async function openCamera() {
   await loadFormats(subtype);
 }
 
+// Closes the camera the service has open, whatever the device picker shows.
 async function closeCamera() {
   const device = camera.open ?? intValue("device");
   await run("camCloseDev", { devIndex: device });
   camera.open = null;
   setPreviewState("idle");
+  // Closing ends the camera's recording and auto capture too.
+  await syncWithService();
 }
 
 async function changeMediaType() {
@@ -498,11 +670,91 @@ function watchPreview() {
   });
 }
 
+// ---- Recording, auto capture and the PDF list, as the service runs them ----------------------
+let recordingSince = null;   // Date.now() when the running recording began
+let recordingTicker = null;
+
+function showRecording(recording) {
+  recordingSince = recording ? Date.now() - recording.seconds * 1000 : null;
+  clearInterval(recordingTicker);
+  recordingTicker = recordingSince === null ? null : setInterval(renderRecording, 1000);
+  renderRecording();
+}
+
+function renderRecording() {
+  const output = $("recordState");
+  output.dataset.state = recordingSince === null ? "stopped" : "running";
+  output.value = recordingSince === null ? t("record.stopped")
+    : t("record.running", { time: clock(Math.floor((Date.now() - recordingSince) / 1000)) });
+}
+
+const autoCapture = { running: false, events: 0, files: [], armedEventSeen: false };
+
+// The library reports each event; after the armed one ("1" here) the service captures the next
+// numbered file and pushes "0". Events are counted once each, the "0" as the file it stands for.
+function autoCaptureEvent(event) {
+  log("event", `AutoCaptureBack ${event}`);
+  if (event === "0" && autoCapture.armedEventSeen) {
+    autoCapture.files.push(numberedPath(value("autoPath"), autoCapture.files.length + 1));
+    autoCapture.armedEventSeen = false;
+  } else {
+    autoCapture.events += 1;
+    autoCapture.armedEventSeen = event === String(AUTO_CAPTURE_PARAM);
+  }
+  renderAutoCapture();
+}
+
+function showAutoCapture(state) {
+  autoCapture.running = state !== null && state !== undefined;
+  if (autoCapture.running && autoCapture.files.length !== state.captured) {
+    autoCapture.files = Array.from({ length: state.captured }, (_, index) => numberedPath(value("autoPath"), index + 1));
+  }
+  renderAutoCapture();
+}
+
+function renderAutoCapture() {
+  $("autoState").value = t(autoCapture.running ? "auto.running" : "auto.stopped");
+  $("autoState").dataset.state = autoCapture.running ? "running" : "stopped";
+  $("autoEvents").value = String(autoCapture.events);
+  $("autoFiles").replaceChildren(...autoCapture.files.map((file) => Object.assign(document.createElement("li"), { textContent: file })));
+}
+
+let pdfPictures = null;
+
+function showPdfList(count) {
+  pdfPictures = count ?? null;
+  renderPdfList();
+}
+
+function renderPdfList() {
+  $("pdfList").value = pdfPictures === null ? "-" : t("pdf.count", { n: pdfPictures });
+}
+
 // ---- Actions ---------------------------------------------------------------------------------
+const AUTO_CAPTURE_PARAM = 1;
+
 const signArguments = () => ({
   left: 0, ntop: 0, right: 400, bottom: 200, BR: 255, BG: 255, BB: 255, BT: 0, R: 0, G: 0, B: 160, nBackNum: 0,
   filepath: value("signPath"), fileSignpath: value("signPath"),
 });
+
+// A file the service wrote, shown as a picture.
+async function showWrittenPicture(path) {
+  showText(t("written", { path }));
+  const base64 = await client.call("FileEncodeBase64", { filePath: path });
+  showImage(base64, pictureType(path));
+}
+
+// An empty recognition result: the picture may be missing rather than empty.
+async function explainEmptyRecognition(path, emptyKey) {
+  const picture = await client.call("FileEncodeBase64", { filePath: path });
+  if (picture === "") failed(t("empty.file", { path }));
+  else showText(t(emptyKey));
+}
+
+// Card texts with only their separators: nothing was read.
+const CARD_COMMANDS = new Set(["ReadSBKCaard", "ReadBankCard", "ReadMagneticCard", "iReadICCardNum"]);
+const nothingRead = (text) => typeof text === "string" && /^\|*$/.test(text);
 
 const actions = {
   reconnect: () => connect(),
@@ -522,35 +774,67 @@ const actions = {
   applyCustomCrop: () => run("camSetImageCusCropRect", {
     left: intValue("cropLeft"), top: intValue("cropTop"), right: intValue("cropRight"), bottom: intValue("cropBottom"),
   }),
-  captureFile: () => run("camCaptureImageFile", { filePath: value("capturePath") }),
+  captureFile: async () => {
+    const path = value("capturePath");
+    if (await run("camCaptureImageFile", { filePath: path }) !== "0") return;
+    await showWrittenPicture(path);
+    showText(t("capture.saved", { path }));
+  },
   captureBase64: async () => {
     const base64 = await run("CaptureEncodeBase64");
+    if (!base64) {
+      failed(t("empty.capture"));
+      return;
+    }
     showImage(base64);
-    showText(`CaptureEncodeBase64: ${base64?.length ?? 0} Base64 characters`);
+    showText(`CaptureEncodeBase64: ${t("capture.base64Length", { n: base64.length })}`);
   },
   fileBase64: async () => {
-    const base64 = await run("FileEncodeBase64", { filePath: value("capturePath") });
-    showImage(base64, pictureType(value("capturePath")));
+    const path = value("capturePath");
+    const base64 = await run("FileEncodeBase64", { filePath: path });
+    if (!base64) failed(t("empty.file", { path }));
+    else showImage(base64, pictureType(path));
   },
-  autoStart: () => {
-    $("autoEvents").value = "0";
-    return run("camStartAutoCapture", { type: intValue("autoType"), param: 1, filePath: value("autoPath") });
+  autoStart: async () => {
+    Object.assign(autoCapture, { events: 0, files: [], armedEventSeen: false });
+    const status = await run("camStartAutoCapture", { type: intValue("autoType"), param: AUTO_CAPTURE_PARAM, filePath: value("autoPath") });
+    autoCapture.running = status === "0";
+    renderAutoCapture();
   },
-  autoStop: () => run("camStopAutoCapture"),
-  recordStart: () => run("camStartRecord", {
-    micphone: Number.parseInt(value("recordAudio"), 10),  // -1: no sound
-    videoFormat: intValue("recordFormat"),
-    filePath: value("recordPath"),
-  }),
-  recordStop: () => run("camStopRecord"),
+  autoStop: async () => {
+    await run("camStopAutoCapture");
+    autoCapture.running = false;
+    renderAutoCapture();
+  },
+  recordStart: async () => {
+    const status = await run("camStartRecord", {
+      micphone: Number.parseInt(value("recordAudio"), 10),  // -1: no sound
+      videoFormat: intValue("recordFormat"),
+      filePath: value("recordPath"),
+    });
+    if (status === "0") showRecording({ seconds: 0 });
+  },
+  recordStop: async () => {
+    const status = await run("camStopRecord");
+    showRecording(null);
+    if (status === "0") showText(t("record.saved", { path: value("recordPath") }));
+  },
   pdfAdd: async () => {
-    const status = await run("camAddFileToPDFList", { filePath: value("pdfImage") });
-    const list = $("pdfList");
-    if (status === "0") list.value = list.value === "-" ? value("pdfImage") : `${list.value}, ${value("pdfImage")}`;
+    try {
+      await run("camAddFileToPDFList", { filePath: value("pdfImage") });
+    } finally {
+      await syncWithService({ pickers: false });
+    }
   },
   pdfCombine: async () => {
-    await run("camCombinePDF", { filePath: value("pdfPath"), JpegQuality: intValue("pdfQuality") });
-    $("pdfList").value = "-";
+    const path = value("pdfPath");
+    try {
+      const status = await run("camCombinePDF", { filePath: path, JpegQuality: intValue("pdfQuality") });
+      if (status === null) failed(t("pdf.notCombined"));
+      else if (status === "0") showText(t("written", { path }));
+    } finally {
+      await syncWithService({ pickers: false });
+    }
   },
   combineImage: async () => {
     const output = value("combineOutput");
@@ -558,9 +842,9 @@ const actions = {
       filePath1: value("combineFirst"), filePath2: value("combineSecond"), PdfPath: output,
       Type: intValue("combineType"), offsetX: intValue("combineOffsetX"), offsetY: intValue("combineOffsetY"),
     });
-    if (status !== "0" || output.toLowerCase().endsWith(".pdf")) return;
-    const base64 = await client.call("FileEncodeBase64", { filePath: output });
-    showImage(base64, pictureType(output));
+    if (status !== "0") return;
+    if (output.toLowerCase().endsWith(".pdf")) showText(t("written", { path: output }));
+    else await showWrittenPicture(output);
   },
   readIdCard: async () => showIdCard(await run("idcardrfidReadIDCard", { HeadPath: value("headPath") })),
   readIdCardEx: async () => showIdCard(await run("idcardrfidReadIDCardEx", { HeadPath: value("headPath") })),
@@ -570,20 +854,36 @@ const actions = {
     const [image, feature] = splitMarkerFields(await run("GetFingerprint", {
       bmpPath: inFolder("lenvaro-finger.bmp"), FeaturePath: inFolder("lenvaro-finger.dat"),
     }));
+    if (!image) {
+      failed(t("empty.fingerprint"));
+      return;
+    }
     showImage(image, "image/bmp");
-    showText(`image: ${image?.length ?? 0} chars, feature: ${feature?.length ?? 0} chars`);
+    showText(`image: ${image.length} chars, feature: ${feature?.length ?? 0} chars`);
   },
   faceByFile: () => run("camMatchFaceByFile", { filePath1: value("faceFile1"), filePath2: value("faceFile2") }),
   faceByVideo: () => run("camMatchFaceByFileVideo", { filePath: value("faceFile1"), ldelayTime: intValue("faceDelay") }),
   faceBackground: async () => {
     // The person's face as Base64: the first picture, read through the service.
-    const personFace = String(await run("FileEncodeBase64", { filePath: value("faceFile1") })).replace(/\r\n/g, "");
+    const path = value("faceFile1");
+    const personFace = String(await run("FileEncodeBase64", { filePath: path })).replace(/\r\n/g, "");
+    if (!personFace) {
+      failed(t("empty.file", { path }));
+      return;
+    }
     $("faceBackgroundResult").value = "…";
     const score = await run("camStartAsyMatchFaceBase64Video", { personFace, ldelayTime: intValue("faceDelay"), score: intValue("faceScore") });
     $("faceBackgroundResult").value = String(score);
   },
-  barcode: () => run("coderRecognizeBarcode", { filePath: value("recImage") }),
-  ocrText: () => run("ocrCombineSingleToString", { strImagePath: value("recImage"), language: intValue("ocrLanguage") }),
+  barcode: async () => {
+    const path = value("recImage");
+    if (await run("coderRecognizeBarcode", { filePath: path }) === "") await explainEmptyRecognition(path, "empty.barcode");
+  },
+  ocrText: async () => {
+    const path = value("recImage");
+    const text = await run("ocrCombineSingleToString", { strImagePath: path, language: intValue("ocrLanguage") });
+    if (text === "") await explainEmptyRecognition(path, "empty.text");
+  },
   templateInfo: () => run("otrGetTemplateInfo ", { index: intValue("templateIndex") }),
   templateRecog: async () => {
     const text = await run("OtrRecog ", { index: intValue("templateIndex"), strimagePath: value("recImage") });
@@ -597,12 +897,18 @@ const actions = {
   // Only readying the pad again starts a blank signature; BeginSignMode would go on drawing
   // over the old one.
   signAgain: () => run("StartSignDevice", signArguments()),
-  signImage: async () => showImage(await run("XoOutputImageBase64", { filePath: value("signPath") }), pictureType(value("signPath"))),
-  listFiles: async () => {
-    const files = splitListing(await run("getFolderDayFileA", { Dictpry: value("listFolder") }));
-    $("fileList").replaceChildren(...files.map((file) => Object.assign(document.createElement("li"), { textContent: file })));
+  signImage: async () => {
+    const base64 = await run("XoOutputImageBase64", { filePath: value("signPath") });
+    if (!base64) failed(t("empty.signature"));
+    else showImage(base64, pictureType(value("signPath")));
   },
-  uploadHttp: () => run("camUpdataFileHttp", { filePath: value("uploadFile"), url: value("uploadUrl"), param: value("uploadParam") }),
+  listFiles: () => listFolder(),
+  uploadHttp: async () => {
+    const answer = await run("camUpdataFileHttp", { filePath: value("uploadFile"), url: value("uploadUrl"), param: value("uploadParam") });
+    // The service answers what the server said, or nothing when no server answered.
+    if (answer === "") failed(t("empty.upload"));
+    else showText(t("files.answer", { answer: typeof answer === "string" ? answer : JSON.stringify(answer) }));
+  },
   uploadFtp: () => run("camUpdataFileFtp", {
     strfilePath: value("uploadFile"), strftpPath: value("ftpPath"), struserName: value("ftpUser"),
     struserPsd: value("ftpPassword"), iPort: 0, strtargetName: "",
@@ -612,17 +918,41 @@ const actions = {
     try {
       args = JSON.parse(value("consoleArgs") || "{}");
     } catch (error) {
-      report(error);
+      failed(t("error.json", { message: error.message }));
       return undefined;
     }
     return run(value("consoleName"), args);
   },
 };
 
-let lastIdCard = null;
+// The folder's files, each with a button that deletes it.
+async function listFolder() {
+  const files = splitListing(await run("getFolderDayFileA", { Dictpry: value("listFolder") }));
+  const items = files.map((file) => {
+    const item = document.createElement("li");
+    const remove = Object.assign(document.createElement("button"), { textContent: t("files.delete"), className: "small" });
+    remove.dataset.i18n = "files.delete";
+    remove.addEventListener("click", () => whileBusy(remove, async () => {
+      clearResult();
+      const path = tidyPath(file);
+      if (await run("camDeleteFile", { FilePath: path }) === "0") {
+        item.remove();
+        showText(t("files.deleted", { path }));
+      }
+    }));
+    item.append(Object.assign(document.createElement("span"), { textContent: tidyPath(file) }), remove);
+    return item;
+  });
+  $("fileList").replaceChildren(...items);
+  showText(files.length === 0 ? t("files.none") : t("files.count", { folder: value("listFolder"), n: files.length }));
+}
 
 function showIdCard(text) {
-  lastIdCard = text;
+  if (nothingRead(text)) {
+    $("idCardFields").replaceChildren();
+    failed(t("empty.card"));
+    return;
+  }
   const fields = String(text ?? "").split("|");
   const rows = fields.map((field, index) => {
     const row = document.createElement("tr");
@@ -685,20 +1015,46 @@ function applyLanguage() {
   renderServiceState();
   renderNotice();
   setPreviewState(previewState);
+  renderRecording();
+  renderAutoCapture();
+  renderPdfList();
 }
+
+// A button stays disabled while its action runs: a double click sends one command.
+async function whileBusy(button, action) {
+  if (button.disabled) return;
+  button.disabled = true;
+  try {
+    await action();
+  } catch (_) {
+    // run() has shown and logged it
+  } finally {
+    button.disabled = false;
+  }
+}
+
+// Buttons whose action may run again at once: they only switch the page or its connection.
+const NEVER_BUSY = new Set(["language", "reconnect", "takeBack"]);
 
 function wire() {
   for (const [id, action] of Object.entries(actions)) {
-    $(id).addEventListener("click", () => {
-      if (id !== "language" && id !== "reconnect" && id !== "takeBack") clearResult();
-      Promise.resolve(action()).catch(() => {});
-    });
+    const button = $(id);
+    if (NEVER_BUSY.has(id)) {
+      button.addEventListener("click", () => Promise.resolve(action()).catch(() => {}));
+      continue;
+    }
+    button.addEventListener("click", () => whileBusy(button, () => {
+      clearResult();
+      return action();
+    }));
   }
   for (const button of document.querySelectorAll("button[data-command]")) {
-    button.addEventListener("click", () => {
+    const name = button.dataset.command;
+    button.addEventListener("click", () => whileBusy(button, async () => {
       clearResult();
-      run(button.dataset.command).catch(() => {});
-    });
+      const result = await run(name);
+      if (CARD_COMMANDS.has(name) && nothingRead(result)) failed(t("empty.card"));
+    }));
   }
   for (const tab of document.querySelectorAll("#tabs button")) {
     tab.addEventListener("click", () => {
@@ -710,8 +1066,17 @@ function wire() {
   $("mediaType").addEventListener("change", () => changeMediaType().catch(report));
   $("resolution").addEventListener("change", () => changeResolution().catch(report));
   $("previewWidth").addEventListener("change", () => run("PreZoneSize", { width: intValue("previewWidth") }).catch(() => {}));
+  for (const id of ["cropLeft", "cropTop", "cropRight", "cropBottom"]) {
+    $(id).addEventListener("input", () => {
+      cropBoxEdited = true;
+    });
+  }
   $("commandNames").replaceChildren(...COMMAND_NAMES.map((name) => new Option(name)));
   $("workFolder").addEventListener("change", fillPaths);
+  // Another tab may have changed the service's state meanwhile.
+  document.addEventListener("visibilitychange", () => {
+    if (document.visibilityState === "visible" && client?.connected && listsLoaded) syncWithService().catch(report);
+  });
 }
 
 // Which service to talk to: ?service=ws://host:port/ when given; the service that served the
@@ -735,4 +1100,6 @@ window.lenvaroDemo = {
   get preview() { return preview; },
   get camera() { return { ...camera }; },
   get previewState() { return previewState; },
+  get status() { return lastStatus; },
+  get autoCapture() { return { ...autoCapture, files: [...autoCapture.files] }; },
 };

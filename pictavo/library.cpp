@@ -3,7 +3,6 @@
 
 #include <iostream>
 
-#include "common/daily_log.h"
 #include "pictavo/biometrics/face_settings.h"
 #include "pictavo/biometrics/model_face_engine.h"
 #include "pictavo/biometrics/pixel_face_engine.h"
@@ -33,10 +32,11 @@ namespace {
 // Said on standard error at every camInitFace; a face engine that does not compare faces, or
 // cannot, also goes to the day's log.
 void announceFaceEngine(const std::string& line, bool problem) {
-    std::cerr << "pictavo: " << line << std::endl;
-    if (!problem) return;
-    lenvaro::DailyLog log(lenvaro::dailyLogFolder(), interfaceCodePage());
-    log.writeLine(("pictavo: " + line).c_str());
+    if (problem) {
+        reportProblem("pictavo: " + line);
+    } else {
+        std::cerr << "pictavo: " << line << std::endl;
+    }
 }
 
 }  // namespace

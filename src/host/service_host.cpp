@@ -273,8 +273,10 @@ int runService(const CommandLine& commandLine, HostPlatform& platform) {
 
     platform.startWaiting(quit);
     auto nextOffsetRefresh = std::chrono::steady_clock::now() + kUtcOffsetRefresh;
-    // Shown on the desktop, a service that could not listen waits for the user's quit.
-    while (!quitRequested && (!serviceEnded || shownOnDesktop)) {
+    // Shown on the desktop, a service that never managed to listen shows why and waits for the
+    // user's quit; an endpoint that failed after it had listened ends the process (status 1), so
+    // that systemd or the crash relaunch can bring the service back.
+    while (!quitRequested && (!serviceEnded || (shownOnDesktop && !serviceStarted))) {
         const HostEvent event = platform.waitForEvent(kHostWait);
         if (event == HostEvent::Quit) {
             cancelCrashRelaunch();

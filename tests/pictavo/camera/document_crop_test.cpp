@@ -144,6 +144,23 @@ TEST(AutomaticCrop, EveryCardIsFoundWholeAndStraight) {
     for (const DocumentPhoto& photo : cardPhotos()) expectTheDocumentFound(photo, 0.08);
 }
 
+// A desk with nothing on it gives no document: neither its pattern, its grain nor a shadow across
+// it passes for a card.
+TEST(AutomaticCrop, AnEmptyDeskGivesNoDocument) {
+    using pictavo_test::Surface;
+    for (const Surface surface : {Surface::kWhite, Surface::kPaleGrey, Surface::kWalnut, Surface::kCloth,
+                                  Surface::kPlaid, Surface::kGranite, Surface::kBlue}) {
+        pictavo_test::PhotoSpec spec;
+        spec.size = kPhotoSize;
+        spec.surface = surface;
+        spec.shadow = true;
+        spec.lightFalloff = 0.2f;
+        const DocumentPhoto photo = pictavo_test::makePhoto(spec);
+        const std::vector<DocumentOutline> found = findDocuments(rasterOfPhoto(photo));
+        EXPECT_TRUE(found.empty()) << "surface " << static_cast<int>(surface) << ": " << found.size();
+    }
+}
+
 // Straightening works in tiles, each by an affine map: the page is the one the outline's exact
 // perspective map gives, but for a few levels on sharp edges (moved by a fifth of a pixel at
 // most).

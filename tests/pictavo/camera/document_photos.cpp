@@ -520,6 +520,8 @@ std::vector<PhotoSpec> cardPhotos(cv::Size size) {
         photo("pale card on a green mat", S::kGreen, {K::kPaleCard, {0.5f, 0.5f}, 0.36f, -6, 0.02f}, 0.2f, true, 41),
         photo("dark band card on a teal desk", S::kTeal, {K::kDarkBandCard, {0.5f, 0.5f}, 0.36f, 20, 0.015f}, 0, false, 42),
         photo("pale card on beige under a shadow", S::kBeige, {K::kPaleCard, {0.46f, 0.5f}, 0.34f, 3, 0.03f}, 0.1f, true, 43),
+        photo("pale card on white under a shadow", S::kWhite, {K::kPaleCard, {0.52f, 0.5f}, 0.36f, -12, 0.03f}, 0.15f, true, 44),
+        photo("pale card on pale grey under a shadow", S::kPaleGrey, {K::kPaleCard, {0.48f, 0.5f}, 0.4f, 15, 0.02f}, 0.1f, true, 45),
     };
 }
 

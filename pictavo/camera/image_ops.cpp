@@ -802,7 +802,10 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     };
     for (Candidate& c : candidates) {
         c.contrast = boundaryContrast(lab, c.corners);
-        if (c.contrast < kMinimumCardContrast) continue;
+        // A faint outline along straight edges (a page on a white desk) is put on its edges too:
+        // its contrast is judged where it really lies.
+        if (c.contrast < kMinimumCardContrast && edgesAlongSides(lab, c.corners) < kFaintestCardEdge)
+            continue;
         judge(c);
     }
     // Outlines that follow edges may be part of a card: what they grow into is judged too.
@@ -838,10 +841,14 @@ std::vector<DocumentOutline> search(const PictureView& view) {
         }
     }
     // A card counts with less contrast than other documents, and with faint edges when they
-    // run straight from corner to corner.
+    // run straight from corner to corner. Any other document counts with as little contrast as
+    // a card when its sides lie on straight edges too (white paper on a white desk).
     const auto standsOut = [&](const Candidate& c) {
         if (!cardShaped(c.corners))
-            return c.contrast >= kMinimumContrast && c.alignment >= kMinimumAlignment;
+            return c.alignment >= kMinimumAlignment &&
+                   (c.contrast >= kMinimumContrast ||
+                    (c.contrast >= kMinimumCardContrast &&
+                     edgesAlongSides(lab, c.corners) >= kFaintestCardEdge));
         return c.contrast >= kMinimumCardContrast &&
                (c.alignment >= kMinimumAlignment || edgesAlongSides(lab, c.corners) >= kFaintestCardEdge);
     };

@@ -499,6 +499,8 @@ std::vector<PhotoSpec> singleDocumentPhotos(cv::Size size) {
         photo("a4 on a blue mat", S::kBlue, {K::kA4, {0.5f, 0.5f}, 0.8f, -7, 0.015f}, 0.2f, false, 13),
         photo("letter on a green mat", S::kGreen, {K::kLetter, {0.48f, 0.5f}, 0.78f, 5, 0.02f}, 0.1f, true, 14),
         photo("receipt on a teal desk", S::kTeal, {K::kReceipt, {0.5f, 0.5f}, 0.82f, 10, 0.01f}, 0.25f, false, 15),
+        photo("a4 on a white desk", S::kWhite, {K::kA4, {0.5f, 0.5f}, 0.8f, 8, 0.012f}, 0.15f, false, 16),
+        photo("a4 on a white desk turned the other way", S::kWhite, {K::kA4, {0.49f, 0.51f}, 0.76f, -10, 0.02f}, 0.25f, false, 17),
     };
 }
 

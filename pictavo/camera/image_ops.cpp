@@ -305,6 +305,9 @@ constexpr double kMinimumCardContrast = 4;
 // The faintest straight edge (Lab levels across two pixels, reached by two thirds of the places
 // along a side) a card's side may lie on.
 constexpr float kFaintestCardEdge = 4;
+// A card-shaped outline that stands out clearly counts when the colour changes on it at fewer
+// places along a side: a dark photo along a card's edge on a dark desk hides part of that edge.
+constexpr double kMinimumCardAlignment = 0.4;
 
 double lengthOf(cv::Point2f a, cv::Point2f b) { return std::sqrt((a - b).dot(a - b)); }
 
@@ -850,7 +853,8 @@ std::vector<DocumentOutline> search(const PictureView& view) {
                     (c.contrast >= kMinimumCardContrast &&
                      edgesAlongSides(lab, c.corners) >= kFaintestCardEdge));
         return c.contrast >= kMinimumCardContrast &&
-               (c.alignment >= kMinimumAlignment || edgesAlongSides(lab, c.corners) >= kFaintestCardEdge);
+               (c.alignment >= kMinimumAlignment || edgesAlongSides(lab, c.corners) >= kFaintestCardEdge ||
+                (c.contrast >= kMinimumContrast && c.alignment >= kMinimumCardAlignment));
     };
     std::sort(candidates.begin(), candidates.end(),
               [](const Candidate& a, const Candidate& b) { return a.contrast > b.contrast; });

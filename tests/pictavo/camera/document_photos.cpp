@@ -508,6 +508,10 @@ std::vector<PhotoSpec> cardPhotos(cv::Size size) {
     using K = DocumentKind;
     using S = Surface;
     const OnePhoto photo{size};
+    const auto withFont = [](PhotoSpec spec, int font) {
+        spec.font = font;
+        return spec;
+    };
     return {
         photo("dark band card on walnut", S::kWalnut, {K::kDarkBandCard, {0.5f, 0.5f}, 0.4f, 8, 0.02f}, 0.1f, true, 31),
         photo("dark band card on cloth", S::kCloth, {K::kDarkBandCard, {0.48f, 0.52f}, 0.38f, -14, 0.02f}, 0, false, 32),
@@ -524,6 +528,8 @@ std::vector<PhotoSpec> cardPhotos(cv::Size size) {
         photo("pale card on beige under a shadow", S::kBeige, {K::kPaleCard, {0.46f, 0.5f}, 0.34f, 3, 0.03f}, 0.1f, true, 43),
         photo("pale card on white under a shadow", S::kWhite, {K::kPaleCard, {0.52f, 0.5f}, 0.36f, -12, 0.03f}, 0.15f, true, 44),
         photo("pale card on pale grey under a shadow", S::kPaleGrey, {K::kPaleCard, {0.48f, 0.5f}, 0.4f, 15, 0.02f}, 0.1f, true, 45),
+        photo("large photo card on a dark desk under a shadow", S::kDark, {K::kPhotoCard, {0.5312f, 0.5137f}, 0.5665f, 10.772f, 0.0197f}, 0.2613f, true, 1037),
+        withFont(photo("large pale card on beige in perspective", S::kBeige, {K::kPaleCard, {0.4549f, 0.4883f}, 0.5529f, 14.562f, 0.03356f}, 0.2266f, false, 1059), 1),
     };
 }
 

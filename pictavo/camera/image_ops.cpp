@@ -770,7 +770,16 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     chroma += blueYellow;
     cv::Mat paper;
     cv::subtract(planes[0], chroma * 3, paper);
-    for (const cv::Mat& map : {fromDesk, paper, planes[0]}) {
+    // How plain each place is: a card or a page is smooth where a printed cloth or a tartan is
+    // busy, though both may be of the same colour. The lightness's changes, averaged over about
+    // a pattern's repeat and turned round so that plain is bright.
+    cv::Mat lightness, busy, plain;
+    cv::extractChannel(lab, lightness, 0);
+    cv::Laplacian(lightness, busy, CV_16S, 3);
+    cv::convertScaleAbs(busy, busy);
+    cv::blur(busy, busy, {15, 15});
+    cv::bitwise_not(busy, plain);
+    for (const cv::Mat& map : {fromDesk, paper, planes[0], plain}) {
         cv::Mat binary;
         cv::threshold(map, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
         cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
@@ -872,7 +881,12 @@ std::vector<DocumentOutline> search(const PictureView& view) {
             // far apart in size, one is the card and the other runs along a line beside it (its
             // shadow, the desk's pattern): the one that follows the edges better.
             const bool alike = cardShaped(a.corners) && cardShaped(c.corners) && c.area < a.area * 1.5;
-            if (c.area > a.area * 1.03 && (!alike || c.alignment > a.alignment)) a = c;
+            // Nearly the same outline from two maps: the one that follows the edges clearly
+            // better.
+            const bool nearlySame = c.area >= a.area / 1.05 && c.area <= a.area * 1.05;
+            if ((c.area > a.area * 1.03 && (!alike || c.alignment > a.alignment)) ||
+                (nearlySame && c.alignment > a.alignment + 0.15))
+                a = c;
         }
         if (!seen) accepted.push_back(c);
     }

@@ -81,8 +81,12 @@ public:
 
     void close() {
         if (!isOpen()) return;
-        websocketpp::lib::error_code ignored;
-        client_.close(handle_, websocketpp::close::status::normal, "", ignored);
+        // On the client's own thread: websocketpp reads the connection's state there without its
+        // lock, so a close started from another thread races with the frame being read.
+        client_.get_io_service().post([this] {
+            websocketpp::lib::error_code ignored;
+            client_.close(handle_, websocketpp::close::status::normal, "", ignored);
+        });
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(5), [this] { return state_ != State::Open; });
     }

@@ -305,6 +305,9 @@ constexpr double kMinimumCardContrast = 4;
 // The faintest straight edge (Lab levels across two pixels, reached by two thirds of the places
 // along a side) a card's side may lie on.
 constexpr float kFaintestCardEdge = 4;
+// A card-shaped outline that stands out clearly counts when the colour changes on it at fewer
+// places along a side: a dark photo along a card's edge on a dark desk hides part of that edge.
+constexpr double kMinimumCardAlignment = 0.4;
 
 double lengthOf(cv::Point2f a, cv::Point2f b) { return std::sqrt((a - b).dot(a - b)); }
 
@@ -767,7 +770,16 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     chroma += blueYellow;
     cv::Mat paper;
     cv::subtract(planes[0], chroma * 3, paper);
-    for (const cv::Mat& map : {fromDesk, paper, planes[0]}) {
+    // How plain each place is: a card or a page is smooth where a printed cloth or a tartan is
+    // busy, though both may be of the same colour. The lightness's changes, averaged over about
+    // a pattern's repeat and turned round so that plain is bright.
+    cv::Mat lightness, busy, plain;
+    cv::extractChannel(lab, lightness, 0);
+    cv::Laplacian(lightness, busy, CV_16S, 3);
+    cv::convertScaleAbs(busy, busy);
+    cv::blur(busy, busy, {15, 15});
+    cv::bitwise_not(busy, plain);
+    for (const cv::Mat& map : {fromDesk, paper, planes[0], plain}) {
         cv::Mat binary;
         cv::threshold(map, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
         cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
@@ -802,7 +814,10 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     };
     for (Candidate& c : candidates) {
         c.contrast = boundaryContrast(lab, c.corners);
-        if (c.contrast < kMinimumCardContrast) continue;
+        // A faint outline along straight edges (a page on a white desk) is put on its edges too:
+        // its contrast is judged where it really lies.
+        if (c.contrast < kMinimumCardContrast && edgesAlongSides(lab, c.corners) < kFaintestCardEdge)
+            continue;
         judge(c);
     }
     // Outlines that follow edges may be part of a card: what they grow into is judged too.
@@ -838,12 +853,17 @@ std::vector<DocumentOutline> search(const PictureView& view) {
         }
     }
     // A card counts with less contrast than other documents, and with faint edges when they
-    // run straight from corner to corner.
+    // run straight from corner to corner. Any other document counts with as little contrast as
+    // a card when its sides lie on straight edges too (white paper on a white desk).
     const auto standsOut = [&](const Candidate& c) {
         if (!cardShaped(c.corners))
-            return c.contrast >= kMinimumContrast && c.alignment >= kMinimumAlignment;
+            return c.alignment >= kMinimumAlignment &&
+                   (c.contrast >= kMinimumContrast ||
+                    (c.contrast >= kMinimumCardContrast &&
+                     edgesAlongSides(lab, c.corners) >= kFaintestCardEdge));
         return c.contrast >= kMinimumCardContrast &&
-               (c.alignment >= kMinimumAlignment || edgesAlongSides(lab, c.corners) >= kFaintestCardEdge);
+               (c.alignment >= kMinimumAlignment || edgesAlongSides(lab, c.corners) >= kFaintestCardEdge ||
+                (c.contrast >= kMinimumContrast && c.alignment >= kMinimumCardAlignment));
     };
     std::sort(candidates.begin(), candidates.end(),
               [](const Candidate& a, const Candidate& b) { return a.contrast > b.contrast; });
@@ -861,7 +881,12 @@ std::vector<DocumentOutline> search(const PictureView& view) {
             // far apart in size, one is the card and the other runs along a line beside it (its
             // shadow, the desk's pattern): the one that follows the edges better.
             const bool alike = cardShaped(a.corners) && cardShaped(c.corners) && c.area < a.area * 1.5;
-            if (c.area > a.area * 1.03 && (!alike || c.alignment > a.alignment)) a = c;
+            // Nearly the same outline from two maps: the one that follows the edges clearly
+            // better.
+            const bool nearlySame = c.area >= a.area / 1.05 && c.area <= a.area * 1.05;
+            if ((c.area > a.area * 1.03 && (!alike || c.alignment > a.alignment)) ||
+                (nearlySame && c.alignment > a.alignment + 0.15))
+                a = c;
         }
         if (!seen) accepted.push_back(c);
     }

@@ -499,6 +499,8 @@ std::vector<PhotoSpec> singleDocumentPhotos(cv::Size size) {
         photo("a4 on a blue mat", S::kBlue, {K::kA4, {0.5f, 0.5f}, 0.8f, -7, 0.015f}, 0.2f, false, 13),
         photo("letter on a green mat", S::kGreen, {K::kLetter, {0.48f, 0.5f}, 0.78f, 5, 0.02f}, 0.1f, true, 14),
         photo("receipt on a teal desk", S::kTeal, {K::kReceipt, {0.5f, 0.5f}, 0.82f, 10, 0.01f}, 0.25f, false, 15),
+        photo("a4 on a white desk", S::kWhite, {K::kA4, {0.5f, 0.5f}, 0.8f, 8, 0.012f}, 0.15f, false, 16),
+        photo("a4 on a white desk turned the other way", S::kWhite, {K::kA4, {0.49f, 0.51f}, 0.76f, -10, 0.02f}, 0.25f, false, 17),
     };
 }
 
@@ -506,6 +508,10 @@ std::vector<PhotoSpec> cardPhotos(cv::Size size) {
     using K = DocumentKind;
     using S = Surface;
     const OnePhoto photo{size};
+    const auto withFont = [](PhotoSpec spec, int font) {
+        spec.font = font;
+        return spec;
+    };
     return {
         photo("dark band card on walnut", S::kWalnut, {K::kDarkBandCard, {0.5f, 0.5f}, 0.4f, 8, 0.02f}, 0.1f, true, 31),
         photo("dark band card on cloth", S::kCloth, {K::kDarkBandCard, {0.48f, 0.52f}, 0.38f, -14, 0.02f}, 0, false, 32),
@@ -522,6 +528,10 @@ std::vector<PhotoSpec> cardPhotos(cv::Size size) {
         photo("pale card on beige under a shadow", S::kBeige, {K::kPaleCard, {0.46f, 0.5f}, 0.34f, 3, 0.03f}, 0.1f, true, 43),
         photo("pale card on white under a shadow", S::kWhite, {K::kPaleCard, {0.52f, 0.5f}, 0.36f, -12, 0.03f}, 0.15f, true, 44),
         photo("pale card on pale grey under a shadow", S::kPaleGrey, {K::kPaleCard, {0.48f, 0.5f}, 0.4f, 15, 0.02f}, 0.1f, true, 45),
+        photo("large photo card on a dark desk under a shadow", S::kDark, {K::kPhotoCard, {0.5312f, 0.5137f}, 0.5665f, 10.772f, 0.0197f}, 0.2613f, true, 1037),
+        withFont(photo("bank card on cloth under a shadow", S::kCloth, {K::kBankCard, {0.5339f, 0.5266f}, 0.3334f, 2.5016f, 0.007f}, 0.0952f, true, 1008), 3),
+        withFont(photo("bank card on cloth turned 12 degrees", S::kCloth, {K::kBankCard, {0.5384f, 0.4838f}, 0.307f, -11.856f, 0.03264f}, 0.0196f, true, 1031), 1),
+        withFont(photo("large pale card on beige in perspective", S::kBeige, {K::kPaleCard, {0.4549f, 0.4883f}, 0.5529f, 14.562f, 0.03356f}, 0.2266f, false, 1059), 1),
     };
 }
 

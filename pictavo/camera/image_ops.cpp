@@ -8,6 +8,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "pictavo/camera/parallel_loop.h"
+
 namespace pictavo {
 namespace {
 
@@ -1005,7 +1007,7 @@ Raster straighten(const PictureView& view, const DocumentOutline& document) {
         return cv::Point2d(p[0] / p[2], p[1] / p[2]);
     };
     const int across = (out.width + kTile - 1) / kTile, down = (out.height + kTile - 1) / kTile;
-    cv::parallel_for_(cv::Range(0, across * down), [&](const cv::Range& range) {
+    parallelFor(cv::Range(0, across * down), [&](const cv::Range& range) {
         cv::Mat tile;
         for (int t = range.start; t < range.end; ++t) {
             const int x = (t % across) * kTile, y = (t / across) * kTile;

@@ -11,6 +11,7 @@
 #include <opencv2/imgproc/hal/hal.hpp>
 
 #include "common/jpeg_codec.h"
+#include "pictavo/camera/parallel_loop.h"
 #include "pictavo/camera/v4l2_formats.h"
 
 namespace pictavo {
@@ -62,7 +63,7 @@ bool packedToBottomUpBgr(const Layout& layout, int width, int height, size_t str
     frame.pixels.resize(w * 3 * h);
     const int type = layout.bytesPerPixel == 1 ? CV_8UC1 : layout.bytesPerPixel == 2 ? CV_8UC2 : CV_8UC3;
     uint8_t* pixels = frame.pixels.data();
-    cv::parallel_for_(cv::Range(0, height), [&](const cv::Range& rows) {
+    parallelFor(cv::Range(0, height), [&](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
             const uint8_t* in = bytes + stride * static_cast<size_t>(y);
             uint8_t* out = pixels + w * 3 * (h - 1 - static_cast<size_t>(y));

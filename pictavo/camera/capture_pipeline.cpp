@@ -33,7 +33,7 @@ Raster cutOut(const PictureView& picture, std::vector<DocumentOutline> documents
     std::vector<Raster> straightened;
     for (const DocumentOutline& document : documents)
         straightened.push_back(straighten(picture, document));
-    return stackDocuments(straightened);
+    return stackDocuments(std::move(straightened));
 }
 
 // Border filling and cropping, on the picture as the camera saw it.

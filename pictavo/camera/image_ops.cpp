@@ -1030,9 +1030,9 @@ Raster straighten(const PictureView& view, const DocumentOutline& document) {
     return out;
 }
 
-Raster stackDocuments(const std::vector<Raster>& documents) {
+Raster stackDocuments(std::vector<Raster> documents) {
     if (documents.empty()) return Raster{};
-    if (documents.size() == 1) return documents.front();
+    if (documents.size() == 1) return std::move(documents.front());
     int width = 0, height = 0;
     for (const Raster& d : documents) {
         width = std::max(width, d.width);

@@ -116,7 +116,7 @@ inline Raster straighten(const Raster& raster, const DocumentOutline& document) 
 }
 // Straightened documents one below the other, in the order given, centred on white with a gap
 // between them.
-Raster stackDocuments(const std::vector<Raster>& documents);
+Raster stackDocuments(std::vector<Raster> documents);
 // Paints white everything outside the documents' outlines, grown by a pixel or two so that no
 // pixel of a document is touched. Nothing is painted when there are no documents.
 void whitenBackground(Raster& raster, const std::vector<DocumentOutline>& documents);

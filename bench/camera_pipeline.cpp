@@ -214,10 +214,11 @@ int main(int argc, char** argv) {
             Raster page;
             finding.push_back(millisecondsOf([&] { documents = findDocuments(view); }));
             if (documents.empty()) break;
-            warping.push_back(millisecondsOf([&] { page = straighten(view, documents[0]); }));
+            warping.push_back(millisecondsOf([&] { page = straighten(view, documents[0], true); }));
             encoding.push_back(millisecondsOf([&] {
                 lenvaro::jpeg::EncodeOptions options;
                 options.quality = plain.quality;
+                options.bgr = page.bgr;
                 jpeg.clear();
                 lenvaro::jpeg::encode(page.data.data(), page.width, page.height, 3, page.rowBytes(),
                                       options, jpeg);

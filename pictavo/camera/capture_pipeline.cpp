@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cmath>
 
+#include <opencv2/imgproc.hpp>
+
 #include "common/jpeg_codec.h"
 #include "pictavo/camera/file_sign.h"
 #include "pictavo/camera/frame_decoding.h"
@@ -21,7 +23,9 @@ namespace {
 
 // The largest document, or every one, each cut out of `picture` along its outline and
 // straightened, in reading order: top to bottom, and left to right for documents side by side.
-Raster cutOut(const PictureView& picture, std::vector<DocumentOutline> documents, int autoCrop) {
+// (`inViewOrder`: in the picture's own channel order, for the encoder alone.)
+Raster cutOut(const PictureView& picture, std::vector<DocumentOutline> documents, int autoCrop,
+              bool inViewOrder = false) {
     if (autoCrop == kAutoCropDocument) documents.resize(1);
     std::sort(documents.begin(), documents.end(),
               [](const DocumentOutline& a, const DocumentOutline& b) {
@@ -32,7 +36,7 @@ Raster cutOut(const PictureView& picture, std::vector<DocumentOutline> documents
               });
     std::vector<Raster> straightened;
     for (const DocumentOutline& document : documents)
-        straightened.push_back(straighten(picture, document));
+        straightened.push_back(straighten(picture, document, inViewOrder));
     return stackDocuments(std::move(straightened));
 }
 
@@ -67,8 +71,19 @@ int encodeAndSign(const uint8_t* pixels, int width, int height, int channels, si
     return signJpeg(jpeg, key) == kOk ? kOk : kFailed;
 }
 
+// Whether anything after the crop reads the picture's colours (rather than only moving pixels).
+bool colourWorkAfterCrop(const CaptureSettings& settings) {
+    return settings.denoise || settings.adjust != kAdjustNone ||
+           settings.colourStyle != kColour || settings.watermark.enabled;
+}
+
 // Everything after the crop, down to the encoded (and marked) file.
 int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>& jpeg) {
+    if (raster.bgr && raster.channels == 3 && colourWorkAfterCrop(settings)) {
+        cv::Mat pixels = raster.mat();
+        cv::cvtColor(pixels, pixels, cv::COLOR_BGR2RGB);
+        raster.bgr = false;
+    }
     if (settings.quarterTurns % 4 != 0) raster = rotateQuarterTurns(raster, settings.quarterTurns);
     // A quarter turn swaps the picture's directions, and with them the densities.
     const bool across = settings.quarterTurns % 2 != 0;
@@ -91,6 +106,7 @@ int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>&
     lenvaro::jpeg::EncodeOptions options;
     options.xDpi = xDpi;
     options.yDpi = yDpi;
+    options.bgr = raster.bgr;
     return encodeAndSign(raster.data.data(), raster.width, raster.height, raster.channels,
                          raster.rowBytes(), options, settings, jpeg);
 }
@@ -132,7 +148,9 @@ int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vect
         const PictureView view = viewOf(frame);
         std::vector<DocumentOutline> documents = findDocuments(view);
         if (!documents.empty())
-            return finish(cutOut(view, std::move(documents), settings.autoCrop), settings, jpeg);
+            return finish(cutOut(view, std::move(documents), settings.autoCrop,
+                                 !colourWorkAfterCrop(settings)),
+                          settings, jpeg);
         return finish(rasterFromFrame(frame), settings, jpeg);
     }
     Raster raster = rasterFromFrame(frame);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <future>
 #include <mutex>
 
@@ -120,6 +121,37 @@ Side sideOf(const std::array<cv::Point2f, 4>& q, size_t index) {
     return side;
 }
 
+// The pixels of a matrix of B,G,R or Lab values, read one at a time.
+struct MatPixels {
+    const cv::Mat& picture;
+    int cols() const { return picture.cols; }
+    int rows() const { return picture.rows; }
+    const uint8_t* at(int x, int y, uint8_t*) const { return picture.ptr<uint8_t>(y) + 3 * x; }
+};
+
+// The pixels of the copy sampled(picture, step, bottomUp) would make, each made when it is
+// read: tracing an outline's sides reads a few thousand of them, far fewer than the copy has.
+struct SampledPixels {
+    const cv::Mat& picture;
+    int step;
+    bool bottomUp;
+    int cols() const { return picture.cols / step; }
+    int rows() const { return picture.rows / step; }
+    const uint8_t* at(int x, int y, uint8_t* made) const {
+        const int near = step / 4, far = (3 * step) / 4;
+        const auto row = [&](int seen) {
+            return picture.ptr<uint8_t>(bottomUp ? picture.rows - 1 - seen : seen);
+        };
+        const uint8_t* top = row(y * step + near);
+        const uint8_t* bottom = row(y * step + far);
+        const int left = 3 * (x * step + near), right = 3 * (x * step + far);
+        for (int c = 0; c < 3; ++c)
+            made[c] = static_cast<uint8_t>(
+                (top[left + c] + top[right + c] + bottom[left + c] + bottom[right + c] + 2) / 4);
+        return made;
+    }
+};
+
 // Where across the side, near `centre`, the colour changes most: the offset from `centre`
 // along `outward` (within `reach` pixels either way), nearer offsets counting more (a pattern
 // beside a document is no edge of it). Each place is five pixels along the side, averaged.
@@ -127,7 +159,8 @@ Side sideOf(const std::array<cv::Point2f, 4>& q, size_t index) {
 // With `towards` (a unit colour step, outside minus inside), only changes that way count, by
 // their size that way: a document's edge changes from its own colour to the desk's, while text
 // and patterns near it change every way.
-bool strongestChange(const cv::Mat& picture, const Side& side, cv::Point2f centre, float reach,
+template <typename Pixels>
+bool strongestChange(const Pixels& picture, const Side& side, cv::Point2f centre, float reach,
                      float& offset, const cv::Vec3f* towards = nullptr) {
     constexpr int kMaxSteps = 255;
     const int steps = std::min(kMaxSteps, static_cast<int>(reach * 2));
@@ -139,13 +172,16 @@ bool strongestChange(const cv::Mat& picture, const Side& side, cv::Point2f centr
             const cv::Point2f q = p + side.along * static_cast<float>(w);
             if (q.x < 0 || q.y < 0) return false;
             const int x = static_cast<int>(q.x), y = static_cast<int>(q.y);
-            if (x + 1 >= picture.cols || y + 1 >= picture.rows) return false;
+            if (x + 1 >= picture.cols() || y + 1 >= picture.rows()) return false;
             const float fx = q.x - static_cast<float>(x), fy = q.y - static_cast<float>(y);
-            const uint8_t* row0 = picture.ptr<uint8_t>(y) + 3 * x;
-            const uint8_t* row1 = picture.ptr<uint8_t>(y + 1) + 3 * x;
+            uint8_t made[4][3];
+            const uint8_t* topLeft = picture.at(x, y, made[0]);
+            const uint8_t* topRight = picture.at(x + 1, y, made[1]);
+            const uint8_t* bottomLeft = picture.at(x, y + 1, made[2]);
+            const uint8_t* bottomRight = picture.at(x + 1, y + 1, made[3]);
             for (int c = 0; c < 3; ++c)
-                sums[c] += (row0[c] * (1 - fx) + row0[3 + c] * fx) * (1 - fy) +
-                           (row1[c] * (1 - fx) + row1[3 + c] * fx) * fy;
+                sums[c] += (topLeft[c] * (1 - fx) + topRight[c] * fx) * (1 - fy) +
+                           (bottomLeft[c] * (1 - fx) + bottomRight[c] * fx) * fy;
         }
         std::copy(sums, sums + 3, profile + 3 * s);
     }
@@ -234,7 +270,8 @@ double alignment(const cv::Mat& picture, const std::array<cv::Point2f, 4>& q) {
         for (int k = 1; k < kPlaces; ++k) {
             const cv::Point2f p = side.a + (side.b - side.a) * (static_cast<float>(k) / kPlaces);
             float offset = 0;
-            if (strongestChange(picture, side, p, 6, offset) && std::abs(offset) <= 1.5f) ++aligned;
+            if (strongestChange(MatPixels{picture}, side, p, 6, offset) && std::abs(offset) <= 1.5f)
+                ++aligned;
         }
         weakest = std::min(weakest, static_cast<double>(aligned) / (kPlaces - 1));
     }
@@ -244,7 +281,8 @@ double alignment(const cv::Mat& picture, const std::array<cv::Point2f, 4>& q) {
 // The line the side's edge really follows: the strongest change across it at many places
 // (away from the corners, where the next side's edge interferes), a line fitted through them.
 // False when the places do not agree on a line along the side.
-bool fitSide(const cv::Mat& picture, const Side& side, float reach, cv::Vec4f& line,
+template <typename Pixels>
+bool fitSide(const Pixels& picture, const Side& side, float reach, cv::Vec4f& line,
              const cv::Vec3f* towards = nullptr) {
     std::vector<cv::Point2f> found;
     const int places = std::clamp(static_cast<int>(side.length / 6), 12, 60);
@@ -275,7 +313,8 @@ bool intersect(const cv::Vec4f& l1, const cv::Vec4f& l2, cv::Point2f& p) {
 // Puts a rough outline on the edges of `picture`: each side's line fitted anew, the corners
 // where the lines meet. A side whose edge cannot be traced keeps its rough line.
 // With `steps`, each side's edge is the change from the document's colour to the desk's there.
-std::array<cv::Point2f, 4> onEdges(const cv::Mat& picture, const std::array<cv::Point2f, 4>& rough,
+template <typename Pixels>
+std::array<cv::Point2f, 4> onEdges(const Pixels& picture, const std::array<cv::Point2f, 4>& rough,
                                    float reach, const std::array<cv::Vec3f, 4>* steps = nullptr) {
     cv::Vec4f lines[4];
     for (size_t i = 0; i < 4; ++i) {
@@ -505,28 +544,11 @@ cv::Vec3f deskColour(const cv::Mat& lab) {
 // across it each way. Reading a few rows of each block rather than all of them: the search needs
 // no more, and the picture is the camera's whole frame.
 cv::Mat sampled(const cv::Mat& picture, int step, bool bottomUp) {
-    const cv::Size size(picture.cols / step, picture.rows / step);
-    cv::Mat small(size, CV_8UC3);
-    const int near = step / 4, far = (3 * step) / 4;
-    std::vector<int> columns;
-    for (int x = 0; x < size.width; ++x) {
-        columns.push_back(3 * (x * step + near));
-        columns.push_back(3 * (x * step + far));
-    }
-    const auto row = [&](int seen) {
-        return picture.ptr<uint8_t>(bottomUp ? picture.rows - 1 - seen : seen);
-    };
-    for (int y = 0; y < size.height; ++y) {
-        const uint8_t* top = row(y * step + near);
-        const uint8_t* bottom = row(y * step + far);
+    const SampledPixels pixels{picture, step, bottomUp};
+    cv::Mat small(pixels.rows(), pixels.cols(), CV_8UC3);
+    for (int y = 0; y < small.rows; ++y) {
         uint8_t* out = small.ptr<uint8_t>(y);
-        for (int x = 0; x < size.width; ++x) {
-            const int left = columns[static_cast<size_t>(2 * x)];
-            const int right = columns[static_cast<size_t>(2 * x + 1)];
-            for (int c = 0; c < 3; ++c)
-                out[3 * x + c] = static_cast<uint8_t>(
-                    (top[left + c] + top[right + c] + bottom[left + c] + bottom[right + c] + 2) / 4);
-        }
+        for (int x = 0; x < small.cols; ++x) pixels.at(x, y, out + 3 * x);
     }
     return small;
 }
@@ -619,7 +641,9 @@ Raster rotateQuarterTurns(const Raster& raster, int turns) {
                                                      cv::ROTATE_90_COUNTERCLOCKWISE};
     cv::Mat turned;
     cv::rotate(raster.mat(), turned, kClockwise[turns - 1]);
-    return rasterOf(turned);
+    Raster out = rasterOf(turned);
+    out.bgr = raster.bgr;
+    return out;
 }
 
 void denoise(Raster& raster) {
@@ -716,6 +740,12 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     const cv::Mat square = cv::getStructuringElement(cv::MORPH_RECT, {5, 5});
     std::vector<Candidate> candidates;
 
+    // Each map below is split into regions or edges, and the outlines of those are the
+    // candidates. The maps are independent of each other: they are shared out among the cores,
+    // each with a list of its own (joined in a fixed order, though the order matters not: the
+    // outlines are sorted next).
+    std::vector<std::function<void(std::vector<Candidate>&)>> maps;
+
     // Outlines from edges of lightness and of colour (a blue band against a brown desk is hardly
     // lighter or darker), at a normal and at a low threshold (pale paper on a pale desk). Canny
     // follows, at each pixel, the channel that changes most there; colour counts double.
@@ -727,10 +757,12 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     cv::multiply(dx, cv::Scalar(1, 2, 2), dx);
     cv::multiply(dy, cv::Scalar(1, 2, 2), dy);
     for (const auto& [low, high] : {std::pair{30.0, 90.0}, std::pair{10.0, 30.0}}) {
-        cv::Mat edges;
-        cv::Canny(dx, dy, edges, low, high);
-        cv::morphologyEx(edges, edges, cv::MORPH_CLOSE, square);
-        addCandidates(edges, minimumArea, maximumArea, candidates);
+        maps.push_back([&, low = low, high = high](std::vector<Candidate>& found) {
+            cv::Mat edges;
+            cv::Canny(dx, dy, edges, low, high);
+            cv::morphologyEx(edges, edges, cv::MORPH_CLOSE, square);
+            addCandidates(edges, minimumArea, maximumArea, found);
+        });
     }
 
     // Regions, on a copy with the desk's patterns (wood grain, cloth) smoothed away: what
@@ -758,11 +790,13 @@ std::vector<DocumentOutline> search(const PictureView& view) {
             out[x] = cv::saturate_cast<uint8_t>(2 * std::sqrt(d.dot(d)));
         }
     }
-    for (int step : {30, 50}) {
-        cv::Mat binary;
-        cv::threshold(fromDesk, binary, step, 255, cv::THRESH_BINARY);
-        cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
-        addCandidates(binary, minimumArea, maximumArea, candidates);
+    for (int level : {30, 50}) {
+        maps.push_back([&, level](std::vector<Candidate>& found) {
+            cv::Mat binary;
+            cv::threshold(fromDesk, binary, level, 255, cv::THRESH_BINARY);
+            cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
+            addCandidates(binary, minimumArea, maximumArea, found);
+        });
     }
     // How far from grey, on either side of it (a bluish or greenish desk is as far from paper
     // as a yellowish or reddish one).
@@ -781,16 +815,28 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     cv::convertScaleAbs(busy, busy);
     cv::blur(busy, busy, {15, 15});
     cv::bitwise_not(busy, plain);
-    for (const cv::Mat& map : {fromDesk, paper, planes[0], plain}) {
-        cv::Mat binary;
-        cv::threshold(map, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-        cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
-        addCandidates(binary, minimumArea, maximumArea, candidates);
-        cv::adaptiveThreshold(map, binary, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY,
-                              (kWorkSide / 4) | 1, -8);
-        cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
-        addCandidates(binary, minimumArea, maximumArea, candidates);
+    for (const cv::Mat* map : {&fromDesk, &paper, &planes[0], &plain}) {
+        maps.push_back([&, map](std::vector<Candidate>& found) {
+            cv::Mat binary;
+            cv::threshold(*map, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+            cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
+            addCandidates(binary, minimumArea, maximumArea, found);
+        });
+        maps.push_back([&, map](std::vector<Candidate>& found) {
+            cv::Mat binary;
+            cv::adaptiveThreshold(*map, binary, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY,
+                                  (kWorkSide / 4) | 1, -8);
+            cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
+            addCandidates(binary, minimumArea, maximumArea, found);
+        });
     }
+    std::vector<std::vector<Candidate>> fromMap(maps.size());
+    parallelFor(cv::Range(0, static_cast<int>(maps.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i)
+            maps[static_cast<size_t>(i)](fromMap[static_cast<size_t>(i)]);
+    });
+    for (const std::vector<Candidate>& found : fromMap)
+        candidates.insert(candidates.end(), found.begin(), found.end());
 
     // Several maps often give the very same outline: it is judged once.
     const auto cornersBefore = [](const Candidate& a, const Candidate& b) {
@@ -809,19 +855,24 @@ std::vector<DocumentOutline> search(const PictureView& view) {
 
     // Each outline that stands out is put on the edges of the small picture and judged.
     const auto judge = [&](Candidate& c) {
-        c.corners = onEdges(small, c.corners, 4);
+        c.corners = onEdges(MatPixels{small}, c.corners, 4);
         c.area = quadArea(c.corners);
         c.contrast = boundaryContrast(lab, c.corners);
         c.alignment = alignment(small, c.corners);
     };
-    for (Candidate& c : candidates) {
-        c.contrast = boundaryContrast(lab, c.corners);
-        // A faint outline along straight edges (a page on a white desk) is put on its edges too:
-        // its contrast is judged where it really lies.
-        if (c.contrast < kMinimumCardContrast && edgesAlongSides(lab, c.corners) < kFaintestCardEdge)
-            continue;
-        judge(c);
-    }
+    // (Each outline on its own: they are shared out among the cores.)
+    parallelFor(cv::Range(0, static_cast<int>(candidates.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            Candidate& c = candidates[static_cast<size_t>(i)];
+            c.contrast = boundaryContrast(lab, c.corners);
+            // A faint outline along straight edges (a page on a white desk) is put on its edges
+            // too: its contrast is judged where it really lies.
+            if (c.contrast < kMinimumCardContrast &&
+                edgesAlongSides(lab, c.corners) < kFaintestCardEdge)
+                continue;
+            judge(c);
+        }
+    });
     // Outlines that follow edges may be part of a card: what they grow into is judged too.
     // (Several maps give nearly the same outline: each is grown once.)
     const size_t found = candidates.size();
@@ -837,23 +888,31 @@ std::vector<DocumentOutline> search(const PictureView& view) {
                 if (lengthOf(corners[k], seed.corners[k]) > 2) return false;
             return true;
         });
-        if (grown) continue;
-        seeds.push_back(seed.corners);
-        for (const auto& corners : cardsAround(lab, seed.corners, 1)) {
-            // Put on the edges, unless that draws a side off its edge (a dark photo along the
-            // card's edge on a dark, speckled desk).
-            Candidate card;
-            card.corners = corners;
-            judge(card);
-            if (edgesAlongSides(lab, card.corners) < kFaintestCardEdge) {
-                card.corners = corners;
-                card.area = quadArea(corners);
-                card.contrast = boundaryContrast(lab, corners);
-                card.alignment = alignment(small, corners);
-            }
-            candidates.push_back(card);
-        }
+        if (!grown) seeds.push_back(seed.corners);
     }
+    // (Each seed on its own, shared out among the cores; what grows from them is kept in the
+    // seeds' order.)
+    std::vector<std::vector<Candidate>> grownFrom(seeds.size());
+    parallelFor(cv::Range(0, static_cast<int>(seeds.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            for (const auto& corners : cardsAround(lab, seeds[static_cast<size_t>(i)], 1)) {
+                // Put on the edges, unless that draws a side off its edge (a dark photo along
+                // the card's edge on a dark, speckled desk).
+                Candidate card;
+                card.corners = corners;
+                judge(card);
+                if (edgesAlongSides(lab, card.corners) < kFaintestCardEdge) {
+                    card.corners = corners;
+                    card.area = quadArea(corners);
+                    card.contrast = boundaryContrast(lab, corners);
+                    card.alignment = alignment(small, corners);
+                }
+                grownFrom[static_cast<size_t>(i)].push_back(card);
+            }
+        }
+    });
+    for (const std::vector<Candidate>& grown : grownFrom)
+        candidates.insert(candidates.end(), grown.begin(), grown.end());
     // A card counts with less contrast than other documents, and with faint edges when they
     // run straight from corner to corner. Any other document counts with as little contrast as
     // a card when its sides lie on straight edges too (white paper on a white desk).
@@ -906,7 +965,7 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     // quarter or less), then of the picture itself: each time from a few of the coarser copy's
     // pixels away, following each side's change from the document's colour to the desk's.
     const int middleStep = step >= 4 ? step / 2 : 1;
-    const cv::Mat middle = middleStep > 1 ? sampled(picture, middleStep, view.bottomUp) : cv::Mat();
+    const SampledPixels middle{picture, middleStep, view.bottomUp};
     const auto between = [](const std::array<cv::Point2f, 4>& q, int from, int to) {
         // A copy's pixel stands for the middle of its block of the picture.
         std::array<cv::Point2f, 4> out;
@@ -938,8 +997,8 @@ std::vector<DocumentOutline> search(const PictureView& view) {
         if (from > 1) {
             const auto reach = static_cast<float>(3 * from);
             std::array<cv::Point2f, 4> fitted = view.bottomUp ? mirrored(corners, height) : corners;
-            fitted = onEdges(picture, fitted, reach, &steps);
-            fitted = onEdges(picture, fitted, reach / 3, &steps);
+            fitted = onEdges(MatPixels{picture}, fitted, reach, &steps);
+            fitted = onEdges(MatPixels{picture}, fitted, reach / 3, &steps);
             if (view.bottomUp) fitted = mirrored(fitted, height);
             if (keeps(fitted, 1)) corners = fitted;
         }
@@ -985,9 +1044,11 @@ std::vector<DocumentOutline> findDocuments(const PictureView& view) {
     return search(view);
 }
 
-Raster straighten(const PictureView& view, const DocumentOutline& document) {
+Raster straighten(const PictureView& view, const DocumentOutline& document, bool inViewOrder) {
     Raster out;
     if (view.pixels.type() != CV_8UC3) return out;
+    const bool turnColours = view.bgr && !inViewOrder;
+    out.bgr = view.bgr && inViewOrder;
     out.width = document.size.width;
     out.height = document.size.height;
     out.channels = 3;
@@ -1022,9 +1083,9 @@ Raster straighten(const PictureView& view, const DocumentOutline& document) {
                                        (across + down) * (kTile / 2.0);
             const cv::Matx23d map(across.x, down.x, origin.x, across.y, down.y, origin.y);
             cv::Mat target = into(cv::Rect(x, y, w, h));
-            cv::warpAffine(view.pixels, view.bgr ? tile : target, map, cv::Size(w, h),
+            cv::warpAffine(view.pixels, turnColours ? tile : target, map, cv::Size(w, h),
                            cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-            if (view.bgr) cv::cvtColor(tile, target, cv::COLOR_BGR2RGB);
+            if (turnColours) cv::cvtColor(tile, target, cv::COLOR_BGR2RGB);
         }
     });
     return out;
@@ -1046,7 +1107,9 @@ Raster stackDocuments(std::vector<Raster> documents) {
         d.mat().copyTo(canvas(cv::Rect((width - d.width) / 2, top, d.width, d.height)));
         top += d.height + gap;
     }
-    return rasterOf(canvas);
+    Raster stacked = rasterOf(canvas);
+    stacked.bgr = documents.front().bgr;
+    return stacked;
 }
 
 void whitenBackground(Raster& raster, const std::vector<DocumentOutline>& documents) {

@@ -145,9 +145,16 @@ bool runEncode(Compressor& c, const uint8_t* pixels, int width, int height, int 
                                                   : static_cast<size_t>(line);
         c.rows[static_cast<size_t>(line)] = const_cast<JSAMPROW>(pixels + sourceRow * stride);
     }
+    // Rows still being made are taken a few blocks' height at a time, as they are ready.
+    constexpr JDIMENSION kRowsAtOnce = 32;
     while (c.info.next_scanline < c.info.image_height) {
         const JDIMENSION line = c.info.next_scanline;
-        jpeg_write_scanlines(&c.info, c.rows.data() + line, c.info.image_height - line);
+        JDIMENSION until = c.info.image_height;
+        if (options.rowsReady) {
+            until = std::min(until, line + kRowsAtOnce);
+            if (!options.rowsReady(static_cast<int>(until))) return false;
+        }
+        jpeg_write_scanlines(&c.info, c.rows.data() + line, until - line);
     }
     jpeg_finish_compress(&c.info);
     return true;

@@ -111,6 +111,22 @@ int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>&
                          raster.rowBytes(), options, settings, jpeg);
 }
 
+// One document, straightened and nothing else done to it: the encoder takes each band of rows
+// as soon as it is warped, so that warping and encoding share the cores.
+int straightenWhileEncoding(const PictureView& view, const DocumentOutline& document,
+                            const CaptureSettings& settings, std::vector<uint8_t>& jpeg) {
+    StraighteningInBands page(view, document, true);
+    const Raster& raster = page.raster();
+    if (raster.data.empty()) return kFailed;
+    lenvaro::jpeg::EncodeOptions options;
+    options.xDpi = settings.xDpi;
+    options.yDpi = settings.yDpi;
+    options.bgr = raster.bgr;
+    options.rowsReady = [&page](int rows) { return page.waitForRows(rows); };
+    return encodeAndSign(raster.data.data(), raster.width, raster.height, raster.channels,
+                         raster.rowBytes(), options, settings, jpeg);
+}
+
 }  // namespace
 
 int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vector<uint8_t>& jpeg) {
@@ -147,6 +163,10 @@ int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vect
         // pixels, so the whole picture is copied only when no document is found.
         const PictureView view = viewOf(frame);
         std::vector<DocumentOutline> documents = findDocuments(view);
+        const bool onlyEncoded = !colourWorkAfterCrop(settings) && settings.quarterTurns % 4 == 0;
+        if (!documents.empty() && onlyEncoded &&
+            (settings.autoCrop == kAutoCropDocument || documents.size() == 1))
+            return straightenWhileEncoding(view, documents.front(), settings, jpeg);
         if (!documents.empty())
             return finish(cutOut(view, std::move(documents), settings.autoCrop,
                                  !colourWorkAfterCrop(settings)),

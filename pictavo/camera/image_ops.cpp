@@ -2,10 +2,14 @@
 #include "pictavo/camera/image_ops.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include <opencv2/imgproc.hpp>
 
@@ -317,11 +321,14 @@ template <typename Pixels>
 std::array<cv::Point2f, 4> onEdges(const Pixels& picture, const std::array<cv::Point2f, 4>& rough,
                                    float reach, const std::array<cv::Vec3f, 4>* steps = nullptr) {
     cv::Vec4f lines[4];
-    for (size_t i = 0; i < 4; ++i) {
-        const Side side = sideOf(rough, i);
-        if (!fitSide(picture, side, reach, lines[i], steps ? &(*steps)[i] : nullptr))
-            lines[i] = cv::Vec4f(side.along.x, side.along.y, side.a.x, side.a.y);
-    }
+    // The sides shared out among the cores (on the camera's whole frame, tracing waits on memory).
+    parallelFor(cv::Range(0, 4), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const Side side = sideOf(rough, static_cast<size_t>(i));
+            if (!fitSide(picture, side, reach, lines[i], steps ? &(*steps)[i] : nullptr))
+                lines[i] = cv::Vec4f(side.along.x, side.along.y, side.a.x, side.a.y);
+        }
+    });
     std::array<cv::Point2f, 4> out = rough;
     for (size_t corner = 0; corner < 4; ++corner) {
         // Corner i lies where side i-1 meets side i.
@@ -546,10 +553,13 @@ cv::Vec3f deskColour(const cv::Mat& lab) {
 cv::Mat sampled(const cv::Mat& picture, int step, bool bottomUp) {
     const SampledPixels pixels{picture, step, bottomUp};
     cv::Mat small(pixels.rows(), pixels.cols(), CV_8UC3);
-    for (int y = 0; y < small.rows; ++y) {
-        uint8_t* out = small.ptr<uint8_t>(y);
-        for (int x = 0; x < small.cols; ++x) pixels.at(x, y, out + 3 * x);
-    }
+    // Rows shared out among the cores: the reads from the whole frame wait on memory.
+    parallelFor(cv::Range(0, small.rows), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            uint8_t* out = small.ptr<uint8_t>(y);
+            for (int x = 0; x < small.cols; ++x) pixels.at(x, y, out + 3 * x);
+        }
+    });
     return small;
 }
 
@@ -1044,51 +1054,140 @@ std::vector<DocumentOutline> findDocuments(const PictureView& view) {
     return search(view);
 }
 
+namespace {
+
+// A document's straightening, in tiles: each by the affine map nearest the outline's perspective
+// over it (over a tile the two differ by a small fraction of a pixel, and an affine warp costs
+// about half as much). Rows of tiles are bands, the top one first.
+class TileWarp {
+public:
+    static constexpr int kTile = 48;
+
+    // `out` is sized for the document and must stay where it is while tiles are warped.
+    TileWarp(const PictureView& view, const DocumentOutline& document, bool inViewOrder, Raster& out)
+        : view_(view), turnColours_(view.bgr && !inViewOrder) {
+        out.bgr = view.bgr && inViewOrder;
+        out.width = document.size.width;
+        out.height = document.size.height;
+        out.channels = 3;
+        out.data.resize(out.rowBytes() * static_cast<size_t>(out.height));
+        into_ = out.mat();  // written in place: same size and type
+        // Out of a frame, the outline is put where it lies in the frame's memory, and only the
+        // document's own pixels have their colours turned round.
+        DocumentOutline inMemory = document;
+        if (view.bottomUp) inMemory.corners = mirrored(document.corners, view.pixels.rows);
+        toPicture_ = inMemory.toStraightened().inv();
+        across_ = (out.width + kTile - 1) / kTile;
+        bands_ = (out.height + kTile - 1) / kTile;
+    }
+
+    int bands() const { return bands_; }
+    int tiles() const { return across_ * bands_; }
+
+    // `scratch` is reused from tile to tile by one thread.
+    void warp(int tile, cv::Mat& scratch) const {
+        const int x = (tile % across_) * kTile, y = (tile / across_) * kTile;
+        const int w = std::min(kTile, into_.cols - x), h = std::min(kTile, into_.rows - y);
+        // The affine map nearest the perspective one at the tile's four corners.
+        const cv::Point2d topLeft = source(x, y), topRight = source(x + kTile, y),
+                          bottomLeft = source(x, y + kTile), bottomRight = source(x + kTile, y + kTile);
+        const cv::Point2d across = (topRight - topLeft + bottomRight - bottomLeft) / (2.0 * kTile);
+        const cv::Point2d down = (bottomLeft - topLeft + bottomRight - topRight) / (2.0 * kTile);
+        const cv::Point2d origin = (topLeft + topRight + bottomLeft + bottomRight) / 4.0 -
+                                   (across + down) * (kTile / 2.0);
+        const cv::Matx23d map(across.x, down.x, origin.x, across.y, down.y, origin.y);
+        cv::Mat target = into_(cv::Rect(x, y, w, h));
+        cv::warpAffine(view_.pixels, turnColours_ ? scratch : target, map, cv::Size(w, h),
+                       cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+        if (turnColours_) cv::cvtColor(scratch, target, cv::COLOR_BGR2RGB);
+    }
+
+    void warpBand(int band, cv::Mat& scratch) const {
+        for (int tile = band * across_; tile < (band + 1) * across_; ++tile) warp(tile, scratch);
+    }
+
+private:
+    cv::Point2d source(int x, int y) const {
+        const cv::Vec3d p = toPicture_ * cv::Vec3d(x, y, 1);
+        return cv::Point2d(p[0] / p[2], p[1] / p[2]);
+    }
+
+    const PictureView& view_;
+    bool turnColours_;
+    cv::Mat into_;
+    cv::Matx33d toPicture_;
+    int across_ = 0, bands_ = 0;
+};
+
+}  // namespace
+
 Raster straighten(const PictureView& view, const DocumentOutline& document, bool inViewOrder) {
     Raster out;
     if (view.pixels.type() != CV_8UC3) return out;
-    const bool turnColours = view.bgr && !inViewOrder;
-    out.bgr = view.bgr && inViewOrder;
-    out.width = document.size.width;
-    out.height = document.size.height;
-    out.channels = 3;
-    out.data.resize(out.rowBytes() * static_cast<size_t>(out.height));
-    cv::Mat into = out.mat();  // written in place: same size and type
-    // Out of a frame, the outline is put where it lies in the frame's memory, and only the
-    // document's own pixels have their colours turned round.
-    DocumentOutline inMemory = document;
-    if (view.bottomUp) inMemory.corners = mirrored(document.corners, view.pixels.rows);
-    // In tiles, each by the affine map nearest the outline's perspective over it: over a tile the
-    // two differ by a small fraction of a pixel, and an affine warp costs about half as much.
+    const TileWarp warp(view, document, inViewOrder, out);
     // The tiles are shared out among the cores.
-    constexpr int kTile = 48;
-    const cv::Matx33d toPicture = inMemory.toStraightened().inv();
-    const auto source = [&](int x, int y) {
-        const cv::Vec3d p = toPicture * cv::Vec3d(x, y, 1);
-        return cv::Point2d(p[0] / p[2], p[1] / p[2]);
-    };
-    const int across = (out.width + kTile - 1) / kTile, down = (out.height + kTile - 1) / kTile;
-    parallelFor(cv::Range(0, across * down), [&](const cv::Range& range) {
-        cv::Mat tile;
-        for (int t = range.start; t < range.end; ++t) {
-            const int x = (t % across) * kTile, y = (t / across) * kTile;
-            const int w = std::min(kTile, out.width - x), h = std::min(kTile, out.height - y);
-            // The affine map nearest the perspective one at the tile's four corners.
-            const cv::Point2d topLeft = source(x, y), topRight = source(x + kTile, y),
-                              bottomLeft = source(x, y + kTile),
-                              bottomRight = source(x + kTile, y + kTile);
-            const cv::Point2d across = (topRight - topLeft + bottomRight - bottomLeft) / (2.0 * kTile);
-            const cv::Point2d down = (bottomLeft - topLeft + bottomRight - topRight) / (2.0 * kTile);
-            const cv::Point2d origin = (topLeft + topRight + bottomLeft + bottomRight) / 4.0 -
-                                       (across + down) * (kTile / 2.0);
-            const cv::Matx23d map(across.x, down.x, origin.x, across.y, down.y, origin.y);
-            cv::Mat target = into(cv::Rect(x, y, w, h));
-            cv::warpAffine(view.pixels, turnColours ? tile : target, map, cv::Size(w, h),
-                           cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-            if (turnColours) cv::cvtColor(tile, target, cv::COLOR_BGR2RGB);
-        }
+    parallelFor(cv::Range(0, warp.tiles()), [&](const cv::Range& range) {
+        cv::Mat scratch;
+        for (int t = range.start; t < range.end; ++t) warp.warp(t, scratch);
     });
     return out;
+}
+
+struct StraighteningInBands::Work {
+    explicit Work(const PictureView& view) : view(view) {}
+    PictureView view;  // its own copy: the warp refers to it
+    std::unique_ptr<TileWarp> warp;
+    std::atomic<int> nextBand{0};
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<bool> bandDone;
+    int readyBands = 0;  // the bands done from the top without a gap
+    bool failed = false;
+};
+
+StraighteningInBands::StraighteningInBands(const PictureView& view, const DocumentOutline& document,
+                                           bool inViewOrder)
+    : work_(std::make_unique<Work>(view)) {
+    if (view.pixels.type() != CV_8UC3) {
+        work_->failed = true;
+        return;
+    }
+    work_->warp = std::make_unique<TileWarp>(work_->view, document, inViewOrder, out_);
+    work_->bandDone.assign(static_cast<size_t>(work_->warp->bands()), false);
+    const int threads = std::clamp(cv::getNumThreads(), 1, work_->warp->bands());
+    for (int i = 0; i < threads; ++i) {
+        workers_.emplace_back([work = work_.get()] {
+            cv::Mat scratch;
+            for (int band = work->nextBand++; band < work->warp->bands(); band = work->nextBand++) {
+                bool ok = true;
+                try {
+                    work->warp->warpBand(band, scratch);
+                } catch (const std::exception&) {  // out of memory in OpenCV: no picture
+                    ok = false;
+                }
+                const std::lock_guard<std::mutex> hold(work->lock);
+                if (!ok) work->failed = true;
+                work->bandDone[static_cast<size_t>(band)] = true;
+                while (work->readyBands < work->warp->bands() &&
+                       work->bandDone[static_cast<size_t>(work->readyBands)])
+                    ++work->readyBands;
+                work->changed.notify_all();
+            }
+        });
+    }
+}
+
+StraighteningInBands::~StraighteningInBands() {
+    // Whatever was not waited for is finished (a failed encoding stops reading early).
+    for (std::thread& worker : workers_) worker.join();
+}
+
+bool StraighteningInBands::waitForRows(int rows) {
+    std::unique_lock<std::mutex> hold(work_->lock);
+    if (work_->failed) return false;
+    const int bands = std::min(work_->warp->bands(), (rows + TileWarp::kTile - 1) / TileWarp::kTile);
+    work_->changed.wait(hold, [&] { return work_->failed || work_->readyBands >= bands; });
+    return !work_->failed;
 }
 
 Raster stackDocuments(std::vector<Raster> documents) {

@@ -3,6 +3,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -119,6 +121,28 @@ Raster straighten(const PictureView& picture, const DocumentOutline& document,
 inline Raster straighten(const Raster& raster, const DocumentOutline& document) {
     return straighten(viewOf(raster), document);
 }
+// straighten() on threads of its own, a band of rows after another from the top, so that the
+// rows can be put to use (encoded) while the ones below are still being made. Starts at once;
+// the destructor waits for the threads.
+class StraighteningInBands {
+public:
+    StraighteningInBands(const PictureView& picture, const DocumentOutline& document,
+                         bool inViewOrder = false);
+    ~StraighteningInBands();
+    StraighteningInBands(const StraighteningInBands&) = delete;
+    StraighteningInBands& operator=(const StraighteningInBands&) = delete;
+
+    // The document's raster, sized at once; its top rows are valid once waitForRows says so.
+    const Raster& raster() const { return out_; }
+    // Waits until the top `rows` rows are made; false when they cannot be (then nothing is).
+    bool waitForRows(int rows);
+
+private:
+    struct Work;
+    Raster out_;
+    std::unique_ptr<Work> work_;
+    std::vector<std::thread> workers_;
+};
 // Straightened documents one below the other, in the order given, centred on white with a gap
 // between them.
 Raster stackDocuments(std::vector<Raster> documents);

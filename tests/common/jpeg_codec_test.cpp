@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "common/paths.h"
@@ -55,6 +56,30 @@ TEST(JpegCodec, RoundTripsRgbAndBottomUpBgrWithPaddedRows) {
         expectColour(image, 4, 10, 255, 0, 0);    // red left
         expectColour(image, 32, 10, 0, 0, 255);   // blue right
     }
+}
+
+// A picture still being made: the encoder asks for its rows from the top, in order, and gives
+// the same file as for the finished picture; a producer that gives up fails the encoding.
+TEST(JpegCodec, RowsStillBeingMadeAreAskedForInOrderAndAStopFailsTheEncoding) {
+    const int width = 64, height = 100;
+    const auto pixels = halves(width, height, width * 3, false, false);
+    EncodeOptions options;
+    std::vector<uint8_t> whole, inBands;
+    ASSERT_TRUE(encode(pixels.data(), width, height, 3, width * 3, options, whole));
+    std::vector<int> asked;
+    options.rowsReady = [&](int rows) {
+        asked.push_back(rows);
+        return true;
+    };
+    ASSERT_TRUE(encode(pixels.data(), width, height, 3, width * 3, options, inBands));
+    EXPECT_EQ(inBands, whole);
+    ASSERT_GE(asked.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(asked.begin(), asked.end()));
+    EXPECT_EQ(asked.back(), height);
+
+    options.rowsReady = [](int rows) { return rows <= height / 2; };
+    EXPECT_FALSE(encode(pixels.data(), width, height, 3, width * 3, options, inBands));
+    EXPECT_TRUE(inBands.empty());
 }
 
 TEST(JpegCodec, HeaderCarriesDensityAndComments) {

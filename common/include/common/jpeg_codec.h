@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct EncodeOptions {
     bool bgr = false;
     // COM segments written after the header.
     std::vector<std::string> comments;
+    // For a picture still being made while it is encoded: called before rows are read, with how
+    // many rows from the top the encoder needs by then; it returns once they are there, or false
+    // when they never will be (the encoding fails).
+    std::function<bool(int rows)> rowsReady;
 };
 
 // Encodes `height` rows of `width` pixels of `components` bytes (3 or 1), `stride` bytes apart,

@@ -950,12 +950,14 @@ std::vector<DocumentOutline> search(const PictureView& view) {
             // The same document twice: its outer outline is the document (a card's dark band or
             // a page's printed frame stand out too, inside it). Of two card-shaped outlines not
             // far apart in size, one is the card and the other runs along a line beside it (its
-            // shadow, the desk's pattern): the one that follows the edges better.
+            // shadow, the desk's pattern): the one that follows the edges better, unless it
+            // stands out far less (a line of a tartan beside a card that stands out clearly).
             const bool alike = cardShaped(a.corners) && cardShaped(c.corners) && c.area < a.area * 1.5;
+            const bool fainter = c.contrast * 4 < a.contrast;
             // Nearly the same outline from two maps: the one that follows the edges clearly
             // better.
             const bool nearlySame = c.area >= a.area / 1.05 && c.area <= a.area * 1.05;
-            if ((c.area > a.area * 1.03 && (!alike || c.alignment > a.alignment)) ||
+            if ((c.area > a.area * 1.03 && (!alike || (c.alignment > a.alignment && !fainter))) ||
                 (nearlySame && c.alignment > a.alignment + 0.15))
                 a = c;
         }
@@ -996,6 +998,13 @@ std::vector<DocumentOutline> search(const PictureView& view) {
             return edgesAlongSides(lab, between(q, at, step)) >= seen;
         };
         std::array<cv::Point2f, 4> corners = c.corners;
+        // Once more on the small copy, reaching further, each side following its colour step:
+        // a side the search left a few pixels off its edge at one end (a dark band against a
+        // dark, busy desk) is brought onto it. Taken only when its sides lie on edges at least
+        // as clearly as before (not onto the speckles of a granite desk).
+        const std::array<cv::Point2f, 4> wider = onEdges(MatPixels{small}, corners, 6, &steps);
+        if (edgesAlongSides(lab, wider) >= std::max(kFaintestCardEdge, edgesAlongSides(lab, corners)))
+            corners = wider;
         int from = step;
         if (middleStep > 1) {
             const std::array<cv::Point2f, 4> fitted =

@@ -532,6 +532,8 @@ std::vector<PhotoSpec> cardPhotos(cv::Size size) {
         withFont(photo("bank card on cloth under a shadow", S::kCloth, {K::kBankCard, {0.5339f, 0.5266f}, 0.3334f, 2.5016f, 0.007f}, 0.0952f, true, 1008), 3),
         withFont(photo("bank card on cloth turned 12 degrees", S::kCloth, {K::kBankCard, {0.5384f, 0.4838f}, 0.307f, -11.856f, 0.03264f}, 0.0196f, true, 1031), 1),
         withFont(photo("large pale card on beige in perspective", S::kBeige, {K::kPaleCard, {0.4549f, 0.4883f}, 0.5529f, 14.562f, 0.03356f}, 0.2266f, false, 1059), 1),
+        photo("dark band card on plaid in perspective", S::kPlaid, {K::kDarkBandCard, {0.48f, 0.5404f}, 0.503f, -4.232f, 0.02207f}, 0.2543f, false, 1020),
+        photo("pale card on pale grey turned 4 degrees", S::kPaleGrey, {K::kPaleCard, {0.502f, 0.4673f}, 0.357f, 3.901f, 0.01457f}, 0.1501f, false, 1014),
     };
 }
 

@@ -10,6 +10,12 @@ namespace pictavo {
 // Called from any thread; implementations guard their own state.
 class FaceEngine {
   public:
+    // While a live match watches a camera: the pause between the end of one look and the next,
+    // so that other matches and the camera's own work get their turn.
+    static constexpr int kFrameIntervalMs = 40;
+    // A live match ends early once a frame scores this much.
+    static constexpr int kCertainScore = 90;
+
     virtual ~FaceEngine() = default;
 
     virtual int init() = 0;

@@ -21,11 +21,6 @@ class ModelFaceEngine final : public FaceEngine {
     // Told one line at every init(): which engine serves and from where, or (`problem`) why it
     // cannot.
     using Announcer = std::function<void(const std::string& line, bool problem)>;
-    // Between the end of one look at the camera and the next while a live match runs, so that
-    // other matches and the camera's own work get their turn.
-    static constexpr int kFrameIntervalMs = 40;
-    // A live match ends early once a frame scores this much.
-    static constexpr int kCertainScore = 90;
 
     explicit ModelFaceEngine(std::string modelDirectory, FrameProvider frames = latestCameraFrame,
                              Announcer announce = nullptr);

@@ -17,10 +17,6 @@ namespace pictavo {
 class PixelFaceEngine final : public FaceEngine {
   public:
     using FrameProvider = FaceFrameProvider;
-    // Between two looks at the camera while a live match runs.
-    static constexpr int kFrameIntervalMs = 40;
-    // A live match ends early once a frame scores this much.
-    static constexpr int kCertainScore = 90;
 
     // `announce` runs at every init() (to say which engine serves, and why).
     explicit PixelFaceEngine(FrameProvider frames = latestCameraFrame,

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "pictavo.h"
@@ -35,6 +36,35 @@ class CardReader {
     virtual int readSocialCard(SocialCardRecord& record) = 0;
     virtual int readBankCard(BankCardText& text) = 0;
     virtual int readMagCard(MagCardRecord& record) = 0;
+};
+
+// A reader in front of another: whatever it does not override goes to the reader behind it
+// (`next()`), which it owns.
+class ForwardingCardReader : public CardReader {
+  public:
+    explicit ForwardingCardReader(std::unique_ptr<CardReader> next) : next_(std::move(next)) {}
+
+    int init() override { return next_->init(); }
+    int uninit() override { return next_->uninit(); }
+    int readIdCard(IdCardRecord& record, const std::string& photoPath) override {
+        return next_->readIdCard(record, photoPath);
+    }
+    int saveIdCardImages(int type, const std::string& frontPath,
+                         const std::string& backPath) override {
+        return next_->saveIdCardImages(type, frontPath, backPath);
+    }
+    int readIdFingerprint(int index, IdFingerprintMessage& message, int& status) override {
+        return next_->readIdFingerprint(index, message, status);
+    }
+    int readSocialCard(SocialCardRecord& record) override { return next_->readSocialCard(record); }
+    int readBankCard(BankCardText& text) override { return next_->readBankCard(text); }
+    int readMagCard(MagCardRecord& record) override { return next_->readMagCard(record); }
+
+  protected:
+    CardReader& next() { return *next_; }
+
+  private:
+    const std::unique_ptr<CardReader> next_;
 };
 
 // No reader attached: starting and stopping succeed (there is nothing to start), every read

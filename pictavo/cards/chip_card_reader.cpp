@@ -74,26 +74,7 @@ int answerOfNext(CardSearch search, int nextStatus) {
 
 ChipCardReader::ChipCardReader(std::shared_ptr<SmartCardAccess> cards, TerminalSettings terminal,
                                std::unique_ptr<CardReader> next)
-    : cards_(std::move(cards)), terminal_(std::move(terminal)), next_(std::move(next)) {}
-
-int ChipCardReader::init() { return next_->init(); }
-
-int ChipCardReader::uninit() { return next_->uninit(); }
-
-int ChipCardReader::readIdCard(IdCardRecord& record, const std::string& photoPath) {
-    return next_->readIdCard(record, photoPath);
-}
-
-int ChipCardReader::saveIdCardImages(int type, const std::string& frontPath,
-                                     const std::string& backPath) {
-    return next_->saveIdCardImages(type, frontPath, backPath);
-}
-
-int ChipCardReader::readIdFingerprint(int index, IdFingerprintMessage& message, int& status) {
-    return next_->readIdFingerprint(index, message, status);
-}
-
-int ChipCardReader::readMagCard(MagCardRecord& record) { return next_->readMagCard(record); }
+    : ForwardingCardReader(std::move(next)), cards_(std::move(cards)), terminal_(std::move(terminal)) {}
 
 int ChipCardReader::readSocialCard(SocialCardRecord& record) {
     SocialSecurityCard card;
@@ -103,7 +84,7 @@ int ChipCardReader::readSocialCard(SocialCardRecord& record) {
             return readSocialSecurityCard(session, card) == kOk;
         });
     if (search == CardSearch::kUnreadable) return kFailed;
-    if (search != CardSearch::kRead) return answerOfNext(search, next_->readSocialCard(record));
+    if (search != CardSearch::kRead) return answerOfNext(search, next().readSocialCard(record));
     record.fill(0);
     const std::string fields[6] = {card.socialNumber,
                                    card.name,
@@ -128,7 +109,7 @@ int ChipCardReader::readBankCard(BankCardText& text) {
             return readEmvCardNumber(session, inserted.contactless, terminal, number) == kOk;
         });
     if (search == CardSearch::kUnreadable) return kFailed;
-    if (search != CardSearch::kRead) return answerOfNext(search, next_->readBankCard(text));
+    if (search != CardSearch::kRead) return answerOfNext(search, next().readBankCard(text));
     text.fill(0);
     putText(text, 0, kBankCardNumberUnits + 1, number);
     return kOk;

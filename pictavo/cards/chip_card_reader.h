@@ -13,19 +13,12 @@
 
 namespace pictavo {
 
-class ChipCardReader final : public CardReader {
+// Starting and stopping, the ID card and the magnetic stripe belong to the next reader.
+class ChipCardReader final : public ForwardingCardReader {
   public:
     ChipCardReader(std::shared_ptr<SmartCardAccess> cards, TerminalSettings terminal,
                    std::unique_ptr<CardReader> next);
 
-    // Starting and stopping, the ID card and the magnetic stripe belong to the next reader.
-    int init() override;
-    int uninit() override;
-    int readIdCard(IdCardRecord& record, const std::string& photoPath) override;
-    int saveIdCardImages(int type, const std::string& frontPath,
-                         const std::string& backPath) override;
-    int readIdFingerprint(int index, IdFingerprintMessage& message, int& status) override;
-    int readMagCard(MagCardRecord& record) override;
     // Social-security number, name, sex, ethnicity, region and card number, in record order.
     int readSocialCard(SocialCardRecord& record) override;
     int readBankCard(BankCardText& text) override;
@@ -33,7 +26,6 @@ class ChipCardReader final : public CardReader {
   private:
     std::shared_ptr<SmartCardAccess> cards_;
     const TerminalSettings terminal_;
-    std::unique_ptr<CardReader> next_;
 };
 
 // The basic data of a social-security card in a reader (CamReadCardBas); every other operation

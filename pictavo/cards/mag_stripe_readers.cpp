@@ -377,10 +377,10 @@ bool MagStripeReaders::swipeUnderWay() const {
 
 MagStripeCardReader::MagStripeCardReader(std::unique_ptr<CardReader> inner,
                                          std::unique_ptr<MagStripeReaders> readers)
-    : inner_(std::move(inner)), readers_(std::move(readers)) {}
+    : ForwardingCardReader(std::move(inner)), readers_(std::move(readers)) {}
 
 int MagStripeCardReader::readMagCard(MagCardRecord& record) {
-    if (!readers_->everAttached()) return inner_->readMagCard(record);
+    if (!readers_->everAttached()) return next().readMagCard(record);
     MagStripeTracks tracks;
     const int status = readers_->read(tracks);
     if (status != kOk) return status;

@@ -104,29 +104,14 @@ class MagStripeReaders {
 
 // A card reader whose magnetic stripe is read from the stripe readers once any is attached;
 // everything else (and the stripe before that) goes to `inner`.
-class MagStripeCardReader final : public CardReader {
+class MagStripeCardReader final : public ForwardingCardReader {
   public:
     MagStripeCardReader(std::unique_ptr<CardReader> inner,
                         std::unique_ptr<MagStripeReaders> readers);
 
-    int init() override { return inner_->init(); }
-    int uninit() override { return inner_->uninit(); }
-    int readIdCard(IdCardRecord& record, const std::string& photoPath) override {
-        return inner_->readIdCard(record, photoPath);
-    }
-    int saveIdCardImages(int type, const std::string& frontPath,
-                         const std::string& backPath) override {
-        return inner_->saveIdCardImages(type, frontPath, backPath);
-    }
-    int readIdFingerprint(int index, IdFingerprintMessage& message, int& status) override {
-        return inner_->readIdFingerprint(index, message, status);
-    }
-    int readSocialCard(SocialCardRecord& record) override { return inner_->readSocialCard(record); }
-    int readBankCard(BankCardText& text) override { return inner_->readBankCard(text); }
     int readMagCard(MagCardRecord& record) override;
 
   private:
-    const std::unique_ptr<CardReader> inner_;
     const std::unique_ptr<MagStripeReaders> readers_;
 };
 

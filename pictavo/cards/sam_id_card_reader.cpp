@@ -46,16 +46,16 @@ void removeEarlierPhoto(const std::string& path) {
 
 SamIdCardReader::SamIdCardReader(std::unique_ptr<SamReaders> readers,
                                  PhotoDecoderSettings decoder, std::unique_ptr<CardReader> next)
-    : readers_(std::move(readers)), decoder_(std::move(decoder)), next_(std::move(next)) {}
-
-int SamIdCardReader::init() { return next_->init(); }
+    : ForwardingCardReader(std::move(next)),
+      readers_(std::move(readers)),
+      decoder_(std::move(decoder)) {}
 
 int SamIdCardReader::uninit() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         last_.reset();
     }
-    return next_->uninit();
+    return next().uninit();
 }
 
 int SamIdCardReader::readIdCard(IdCardRecord& record, const std::string& photoPath) {
@@ -66,7 +66,7 @@ int SamIdCardReader::readIdCard(IdCardRecord& record, const std::string& photoPa
     const SteadyTime modulesUntil = until - kPhotoDecodeTimeout / 5;
     last_.reset();
     const std::vector<SamModule*> modules = readers_->look(modulesUntil);
-    if (modules.empty()) return next_->readIdCard(record, photoPath);
+    if (modules.empty()) return next().readIdCard(record, photoPath);
 
     SamCardData card;
     bool read = false;
@@ -128,7 +128,7 @@ int SamIdCardReader::saveIdCardImages(int type, const std::string& frontPath,
     const LastCard* card = lastCard();
     if (card == nullptr) {
         return readers_->anyAttached() ? kFailed
-                                       : next_->saveIdCardImages(type, frontPath, backPath);
+                                       : next().saveIdCardImages(type, frontPath, backPath);
     }
     // Without a decoded photo its place stays blank.
     const CardImage photo =
@@ -142,7 +142,7 @@ int SamIdCardReader::readIdFingerprint(int index, IdFingerprintMessage& message,
     std::lock_guard<std::mutex> lock(mutex_);
     const LastCard* card = lastCard();
     if (card == nullptr) {
-        return readers_->anyAttached() ? kFailed : next_->readIdFingerprint(index, message, status);
+        return readers_->anyAttached() ? kFailed : next().readIdFingerprint(index, message, status);
     }
     constexpr size_t kRecord = 512;
     if (card->fingerprints.size() < kRecord * static_cast<size_t>(index + 1)) return kFailed;

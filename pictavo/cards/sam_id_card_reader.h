@@ -14,7 +14,7 @@
 
 namespace pictavo {
 
-class SamIdCardReader final : public CardReader {
+class SamIdCardReader final : public ForwardingCardReader {
   public:
     // A whole read (finding new readers, find, select, read, the photo) ends within this.
     static constexpr std::chrono::milliseconds kReadBudget{4800};
@@ -26,7 +26,6 @@ class SamIdCardReader final : public CardReader {
     SamIdCardReader(std::unique_ptr<SamReaders> readers, PhotoDecoderSettings decoder,
                     std::unique_ptr<CardReader> next);
 
-    int init() override;
     // Also forgets the card last read.
     int uninit() override;
     // Finds and selects the card first, so that a card taken off or replaced is never answered
@@ -38,10 +37,6 @@ class SamIdCardReader final : public CardReader {
     int saveIdCardImages(int type, const std::string& frontPath,
                          const std::string& backPath) override;
     int readIdFingerprint(int index, IdFingerprintMessage& message, int& status) override;
-
-    int readSocialCard(SocialCardRecord& record) override { return next_->readSocialCard(record); }
-    int readBankCard(BankCardText& text) override { return next_->readBankCard(text); }
-    int readMagCard(MagCardRecord& record) override { return next_->readMagCard(record); }
 
   private:
     struct LastCard {
@@ -57,7 +52,6 @@ class SamIdCardReader final : public CardReader {
 
     const std::unique_ptr<SamReaders> readers_;
     const PhotoDecoderSettings decoder_;
-    const std::unique_ptr<CardReader> next_;
 
     std::mutex mutex_;  // one read at a time; guards what follows
     std::optional<LastCard> last_;

@@ -478,7 +478,9 @@ function frameShown(rendered) {
   const stillInFlight = ["taken", "idle"].includes(previewState) && lastFrameAt - previewStateSince < IN_FLIGHT_MS;
   // A frame sent before the camera was closed leaves no picture behind.
   if (previewState === "idle" && stillInFlight) $("preview").removeAttribute("src");
-  if (previewState !== "live" && !stillInFlight) {
+  // A frame decoded after the connection was lost is one of the last ones sent: the preview
+  // stays lost.
+  if (previewState !== "live" && !stillInFlight && connectionState === "open") {
     otherPageNewer = false;
     setPreviewState("live");
   }

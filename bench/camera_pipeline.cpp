@@ -214,11 +214,10 @@ int main(int argc, char** argv) {
             Raster page;
             finding.push_back(millisecondsOf([&] { documents = findDocuments(view); }));
             if (documents.empty()) break;
-            warping.push_back(millisecondsOf([&] { page = straighten(view, documents[0], true); }));
+            warping.push_back(millisecondsOf([&] { page = straighten(view, documents[0]); }));
             encoding.push_back(millisecondsOf([&] {
                 lenvaro::jpeg::EncodeOptions options;
                 options.quality = plain.quality;
-                options.bgr = page.bgr;
                 jpeg.clear();
                 lenvaro::jpeg::encode(page.data.data(), page.width, page.height, 3, page.rowBytes(),
                                       options, jpeg);

@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <cmath>
 
-#include <opencv2/imgproc.hpp>
-
 #include "common/jpeg_codec.h"
 #include "pictavo/camera/file_sign.h"
 #include "pictavo/camera/frame_decoding.h"
@@ -23,9 +21,7 @@ namespace {
 
 // The largest document, or every one, each cut out of `picture` along its outline and
 // straightened, in reading order: top to bottom, and left to right for documents side by side.
-// (`inViewOrder`: in the picture's own channel order, for the encoder alone.)
-Raster cutOut(const PictureView& picture, std::vector<DocumentOutline> documents, int autoCrop,
-              bool inViewOrder = false) {
+Raster cutOut(const PictureView& picture, std::vector<DocumentOutline> documents, int autoCrop) {
     if (autoCrop == kAutoCropDocument) documents.resize(1);
     std::sort(documents.begin(), documents.end(),
               [](const DocumentOutline& a, const DocumentOutline& b) {
@@ -36,7 +32,7 @@ Raster cutOut(const PictureView& picture, std::vector<DocumentOutline> documents
               });
     std::vector<Raster> straightened;
     for (const DocumentOutline& document : documents)
-        straightened.push_back(straighten(picture, document, inViewOrder));
+        straightened.push_back(straighten(picture, document));
     return stackDocuments(std::move(straightened));
 }
 
@@ -79,11 +75,6 @@ bool colourWorkAfterCrop(const CaptureSettings& settings) {
 
 // Everything after the crop, down to the encoded (and marked) file.
 int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>& jpeg) {
-    if (raster.bgr && raster.channels == 3 && colourWorkAfterCrop(settings)) {
-        cv::Mat pixels = raster.mat();
-        cv::cvtColor(pixels, pixels, cv::COLOR_BGR2RGB);
-        raster.bgr = false;
-    }
     if (settings.quarterTurns % 4 != 0) raster = rotateQuarterTurns(raster, settings.quarterTurns);
     // A quarter turn swaps the picture's directions, and with them the densities.
     const bool across = settings.quarterTurns % 2 != 0;
@@ -106,7 +97,6 @@ int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>&
     lenvaro::jpeg::EncodeOptions options;
     options.xDpi = xDpi;
     options.yDpi = yDpi;
-    options.bgr = raster.bgr;
     return encodeAndSign(raster.data.data(), raster.width, raster.height, raster.channels,
                          raster.rowBytes(), options, settings, jpeg);
 }
@@ -115,13 +105,13 @@ int finish(Raster raster, const CaptureSettings& settings, std::vector<uint8_t>&
 // as soon as it is warped, so that warping and encoding share the cores.
 int straightenWhileEncoding(const PictureView& view, const DocumentOutline& document,
                             const CaptureSettings& settings, std::vector<uint8_t>& jpeg) {
-    StraighteningInBands page(view, document, true);
+    StraighteningInBands page(view, document);
     const Raster& raster = page.raster();
     if (raster.data.empty()) return kFailed;
     lenvaro::jpeg::EncodeOptions options;
     options.xDpi = settings.xDpi;
     options.yDpi = settings.yDpi;
-    options.bgr = raster.bgr;
+    options.bgr = view.bgr;
     options.rowsReady = [&page](int rows) { return page.waitForRows(rows); };
     return encodeAndSign(raster.data.data(), raster.width, raster.height, raster.channels,
                          raster.rowBytes(), options, settings, jpeg);
@@ -168,9 +158,7 @@ int renderCapture(const Frame& frame, const CaptureSettings& settings, std::vect
             (settings.autoCrop == kAutoCropDocument || documents.size() == 1))
             return straightenWhileEncoding(view, documents.front(), settings, jpeg);
         if (!documents.empty())
-            return finish(cutOut(view, std::move(documents), settings.autoCrop,
-                                 !colourWorkAfterCrop(settings)),
-                          settings, jpeg);
+            return finish(cutOut(view, std::move(documents), settings.autoCrop), settings, jpeg);
         return finish(rasterFromFrame(frame), settings, jpeg);
     }
     Raster raster = rasterFromFrame(frame);

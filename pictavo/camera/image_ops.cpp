@@ -651,9 +651,7 @@ Raster rotateQuarterTurns(const Raster& raster, int turns) {
                                                      cv::ROTATE_90_COUNTERCLOCKWISE};
     cv::Mat turned;
     cv::rotate(raster.mat(), turned, kClockwise[turns - 1]);
-    Raster out = rasterOf(turned);
-    out.bgr = raster.bgr;
-    return out;
+    return rasterOf(turned);
 }
 
 void denoise(Raster& raster) {
@@ -750,11 +748,15 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     const cv::Mat square = cv::getStructuringElement(cv::MORPH_RECT, {5, 5});
     std::vector<Candidate> candidates;
 
-    // Each map below is split into regions or edges, and the outlines of those are the
-    // candidates. The maps are independent of each other: they are shared out among the cores,
-    // each with a list of its own (joined in a fixed order, though the order matters not: the
-    // outlines are sorted next).
-    std::vector<std::function<void(std::vector<Candidate>&)>> maps;
+    // Each map below is split into regions or edges, tidied (gaps in edges closed, specks of
+    // regions opened away), and the outlines of those are the candidates. The splits are
+    // independent of each other: they are shared out among the cores, each with a list of its
+    // own (joined in a fixed order, though the order matters not: the outlines are sorted next).
+    struct Split {
+        std::function<void(cv::Mat& binary)> split;
+        cv::MorphTypes tidy;
+    };
+    std::vector<Split> splits;
 
     // Outlines from edges of lightness and of colour (a blue band against a brown desk is hardly
     // lighter or darker), at a normal and at a low threshold (pale paper on a pale desk). Canny
@@ -767,12 +769,10 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     cv::multiply(dx, cv::Scalar(1, 2, 2), dx);
     cv::multiply(dy, cv::Scalar(1, 2, 2), dy);
     for (const auto& [low, high] : {std::pair{30.0, 90.0}, std::pair{10.0, 30.0}}) {
-        maps.push_back([&, low = low, high = high](std::vector<Candidate>& found) {
-            cv::Mat edges;
-            cv::Canny(dx, dy, edges, low, high);
-            cv::morphologyEx(edges, edges, cv::MORPH_CLOSE, square);
-            addCandidates(edges, minimumArea, maximumArea, found);
-        });
+        splits.push_back({[&, low = low, high = high](cv::Mat& edges) {
+                              cv::Canny(dx, dy, edges, low, high);
+                          },
+                          cv::MORPH_CLOSE});
     }
 
     // Regions, on a copy with the desk's patterns (wood grain, cloth) smoothed away: what
@@ -801,12 +801,10 @@ std::vector<DocumentOutline> search(const PictureView& view) {
         }
     }
     for (int level : {30, 50}) {
-        maps.push_back([&, level](std::vector<Candidate>& found) {
-            cv::Mat binary;
-            cv::threshold(fromDesk, binary, level, 255, cv::THRESH_BINARY);
-            cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
-            addCandidates(binary, minimumArea, maximumArea, found);
-        });
+        splits.push_back({[&, level](cv::Mat& binary) {
+                              cv::threshold(fromDesk, binary, level, 255, cv::THRESH_BINARY);
+                          },
+                          cv::MORPH_OPEN});
     }
     // How far from grey, on either side of it (a bluish or greenish desk is as far from paper
     // as a yellowish or reddish one).
@@ -826,26 +824,27 @@ std::vector<DocumentOutline> search(const PictureView& view) {
     cv::blur(busy, busy, {15, 15});
     cv::bitwise_not(busy, plain);
     for (const cv::Mat* map : {&fromDesk, &paper, &planes[0], &plain}) {
-        maps.push_back([&, map](std::vector<Candidate>& found) {
-            cv::Mat binary;
-            cv::threshold(*map, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-            cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
-            addCandidates(binary, minimumArea, maximumArea, found);
-        });
-        maps.push_back([&, map](std::vector<Candidate>& found) {
-            cv::Mat binary;
-            cv::adaptiveThreshold(*map, binary, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY,
-                                  (kWorkSide / 4) | 1, -8);
-            cv::morphologyEx(binary, binary, cv::MORPH_OPEN, square);
-            addCandidates(binary, minimumArea, maximumArea, found);
-        });
+        splits.push_back({[map](cv::Mat& binary) {
+                              cv::threshold(*map, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+                          },
+                          cv::MORPH_OPEN});
+        splits.push_back({[map](cv::Mat& binary) {
+                              cv::adaptiveThreshold(*map, binary, 255, cv::ADAPTIVE_THRESH_MEAN_C,
+                                                    cv::THRESH_BINARY, (kWorkSide / 4) | 1, -8);
+                          },
+                          cv::MORPH_OPEN});
     }
-    std::vector<std::vector<Candidate>> fromMap(maps.size());
-    parallelFor(cv::Range(0, static_cast<int>(maps.size())), [&](const cv::Range& range) {
-        for (int i = range.start; i < range.end; ++i)
-            maps[static_cast<size_t>(i)](fromMap[static_cast<size_t>(i)]);
+    std::vector<std::vector<Candidate>> fromSplit(splits.size());
+    parallelFor(cv::Range(0, static_cast<int>(splits.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const Split& split = splits[static_cast<size_t>(i)];
+            cv::Mat binary;
+            split.split(binary);
+            cv::morphologyEx(binary, binary, split.tidy, square);
+            addCandidates(binary, minimumArea, maximumArea, fromSplit[static_cast<size_t>(i)]);
+        }
     });
-    for (const std::vector<Candidate>& found : fromMap)
+    for (const std::vector<Candidate>& found : fromSplit)
         candidates.insert(candidates.end(), found.begin(), found.end());
 
     // Several maps often give the very same outline: it is judged once.
@@ -1073,9 +1072,9 @@ public:
     static constexpr int kTile = 48;
 
     // `out` is sized for the document and must stay where it is while tiles are warped.
-    TileWarp(const PictureView& view, const DocumentOutline& document, bool inViewOrder, Raster& out)
-        : view_(view), turnColours_(view.bgr && !inViewOrder) {
-        out.bgr = view.bgr && inViewOrder;
+    // `turnColours`: a B,G,R view gives an R,G,B raster.
+    TileWarp(const PictureView& view, const DocumentOutline& document, bool turnColours, Raster& out)
+        : view_(view), turnColours_(view.bgr && turnColours) {
         out.width = document.size.width;
         out.height = document.size.height;
         out.channels = 3;
@@ -1130,10 +1129,10 @@ private:
 
 }  // namespace
 
-Raster straighten(const PictureView& view, const DocumentOutline& document, bool inViewOrder) {
+Raster straighten(const PictureView& view, const DocumentOutline& document) {
     Raster out;
     if (view.pixels.type() != CV_8UC3) return out;
-    const TileWarp warp(view, document, inViewOrder, out);
+    const TileWarp warp(view, document, true, out);
     // The tiles are shared out among the cores.
     parallelFor(cv::Range(0, warp.tiles()), [&](const cv::Range& range) {
         cv::Mat scratch;
@@ -1154,14 +1153,13 @@ struct StraighteningInBands::Work {
     bool failed = false;
 };
 
-StraighteningInBands::StraighteningInBands(const PictureView& view, const DocumentOutline& document,
-                                           bool inViewOrder)
+StraighteningInBands::StraighteningInBands(const PictureView& view, const DocumentOutline& document)
     : work_(std::make_unique<Work>(view)) {
     if (view.pixels.type() != CV_8UC3) {
         work_->failed = true;
         return;
     }
-    work_->warp = std::make_unique<TileWarp>(work_->view, document, inViewOrder, out_);
+    work_->warp = std::make_unique<TileWarp>(work_->view, document, false, out_);
     work_->bandDone.assign(static_cast<size_t>(work_->warp->bands()), false);
     const int threads = std::clamp(cv::getNumThreads(), 1, work_->warp->bands());
     for (int i = 0; i < threads; ++i) {
@@ -1215,9 +1213,7 @@ Raster stackDocuments(std::vector<Raster> documents) {
         d.mat().copyTo(canvas(cv::Rect((width - d.width) / 2, top, d.width, d.height)));
         top += d.height + gap;
     }
-    Raster stacked = rasterOf(canvas);
-    stacked.bgr = documents.front().bgr;
-    return stacked;
+    return rasterOf(canvas);
 }
 
 void whitenBackground(Raster& raster, const std::vector<DocumentOutline>& documents) {

@@ -19,9 +19,6 @@ struct Raster {
     int width = 0;
     int height = 0;
     int channels = 3;
-    // Three channels in B,G,R order rather than R,G,B: only a document straightened for the
-    // encoder alone (see straighten) is, saving a pass that turns the frame's colours round.
-    bool bgr = false;
     std::vector<uint8_t> data;
 
     size_t rowBytes() const { return static_cast<size_t>(width) * static_cast<size_t>(channels); }
@@ -114,20 +111,18 @@ inline std::vector<DocumentOutline> findDocuments(const Raster& raster) {
     return findDocuments(viewOf(raster));
 }
 // The document cut out along its outline, its perspective and skew undone, upright at its own
-// aspect ratio: an R,G,B raster, top row first (with `inViewOrder`, in the view's own channel
-// order, for a document that goes to the encoder and nowhere else).
-Raster straighten(const PictureView& picture, const DocumentOutline& document,
-                  bool inViewOrder = false);
+// aspect ratio: an R,G,B raster, top row first.
+Raster straighten(const PictureView& picture, const DocumentOutline& document);
 inline Raster straighten(const Raster& raster, const DocumentOutline& document) {
     return straighten(viewOf(raster), document);
 }
 // straighten() on threads of its own, a band of rows after another from the top, so that the
-// rows can be put to use (encoded) while the ones below are still being made. Starts at once;
-// the destructor waits for the threads.
+// rows can be put to use (encoded) while the ones below are still being made. The raster keeps
+// the view's own channel order (B,G,R out of a camera frame): its colours are not turned round
+// for an encoder that takes either. Starts at once; the destructor waits for the threads.
 class StraighteningInBands {
 public:
-    StraighteningInBands(const PictureView& picture, const DocumentOutline& document,
-                         bool inViewOrder = false);
+    StraighteningInBands(const PictureView& picture, const DocumentOutline& document);
     ~StraighteningInBands();
     StraighteningInBands(const StraighteningInBands&) = delete;
     StraighteningInBands& operator=(const StraighteningInBands&) = delete;
